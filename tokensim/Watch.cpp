@@ -1,0 +1,226 @@
+// TKWATCH.dll: token arrival and removal notifications.
+//
+// A plug or unplug may come from any process, so the bay itself is the
+// source of truth: a watcher thread looks at it every few tens of
+// milliseconds and sends WM_DEVICECHANGE to every registered window for
+// each token that came or went. SendMessage keeps the record alive until
+// the window has handled it, which is what Keyfold relies on (it even
+// lower-cases the name in place).
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <cstddef>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "Control.h"
+#include "TokenInternal.h"
+#include "Win32.h"
+#include "keyfold/token/TokenLibraryApi.h"
+
+namespace tokensim {
+namespace {
+
+constexpr DWORD kPollMs = 40;  // well inside the 200 ms a notification may take
+
+class Lock {
+ public:
+  Lock() { AcquireSRWLockExclusive(&lock_); }
+  ~Lock() { ReleaseSRWLockExclusive(&lock_); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+ private:
+  static SRWLOCK lock_;
+};
+SRWLOCK Lock::lock_ = SRWLOCK_INIT;
+
+struct WatchState {
+  std::vector<HWND> windows;
+  UniqueHandle thread;
+  UniqueHandle stop;
+  std::string bay;
+};
+WatchState& State() {
+  static WatchState state;
+  return state;
+}
+
+using Seen = std::map<std::string, std::string>;  // serial name -> device path
+
+// Adds every plugged token not yet in seen; drops from seen what is gone
+// (their paths come back in removed).
+void ScanBay(const std::string& bay, Seen& seen, std::vector<std::string>* arrived,
+             std::vector<std::string>* removed) {
+  std::vector<std::string> names;
+  for (const std::string& n : ListSubdirectories(bay))
+    if (!n.empty() && n[0] != '.') names.push_back(n);
+  for (auto it = seen.begin(); it != seen.end();) {
+    bool still = false;
+    for (const std::string& n : names) still = still || n == it->first;
+    if (still) {
+      ++it;
+    } else {
+      if (removed) removed->push_back(it->second);
+      it = seen.erase(it);
+    }
+  }
+  for (const std::string& n : names) {
+    if (seen.count(n)) continue;
+    TokenSpec spec;
+    std::string error;
+    // A token folder that does not read yet is looked at again next time.
+    if (ReadTokenFolder(TokenFolderInBay(bay, n), spec, error) != kOk) continue;
+    if (!spec.pin.empty()) SecureZeroMemory(spec.pin.data(), spec.pin.size());
+    seen[n] = spec.DevicePath();
+    if (arrived) arrived->push_back(seen[n]);
+  }
+}
+
+void Deliver(DWORD event, const std::string& path) {
+  std::vector<HWND> windows;
+  {
+    Lock lock;
+    windows = State().windows;
+  }
+  for (HWND w : windows) {
+    if (!IsWindow(w)) continue;
+    // A fresh record per window: a handler may write into it.
+    const size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + path.size() + 1;
+    std::vector<unsigned char> buffer(size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)
+                                          ? sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)
+                                          : size);
+    auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(buffer.data());
+    record->dbcc_size = static_cast<DWORD>(size);
+    record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    std::memcpy(record->dbcc_name, path.c_str(), path.size() + 1);
+    AppendTrace("TKWATCH", "WM_DEVICECHANGE", 0, -1,
+                Format("event=%04lX window=%p path=%s", event, static_cast<void*>(w), path.c_str()));
+    SendMessageA(w, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record));
+  }
+}
+
+struct ThreadStart {
+  std::string bay;
+  Seen seen;
+  HANDLE stop;
+  HMODULE self;
+};
+
+DWORD WINAPI WatchThread(void* param) {
+  ThreadStart* start = static_cast<ThreadStart*>(param);
+  const HMODULE self = start->self;
+  try {
+    while (WaitForSingleObject(start->stop, kPollMs) == WAIT_TIMEOUT) {
+      // A test may move the bay between cases; the new one starts quiet.
+      const std::string bay = BayFolder();
+      if (!EqualNoCase(bay, start->bay)) {
+        start->bay = bay;
+        start->seen.clear();
+        ScanBay(bay, start->seen, nullptr, nullptr);
+        continue;
+      }
+      std::vector<std::string> arrived, removed;
+      ScanBay(start->bay, start->seen, &arrived, &removed);
+      for (const std::string& p : removed) Deliver(DBT_DEVICEREMOVECOMPLETE, p);
+      for (const std::string& p : arrived) Deliver(DBT_DEVICEARRIVAL, p);
+    }
+  } catch (...) {
+  }
+  delete start;
+  // The thread holds its own reference to this library, so a FreeLibrary
+  // by the application cannot pull the code from under it.
+  FreeLibraryAndExitThread(self, 0);
+  return 0;
+}
+
+}  // namespace
+}  // namespace tokensim
+
+using namespace tokensim;
+
+extern "C" {
+
+int TK_API TK_RegisterCardNotification(HWND window, DWORD flags) {
+  try {
+    int rc = 0;
+    if (flags == 0 && window && IsWindow(window)) {
+      Lock lock;
+      WatchState& s = State();
+      bool known = false;
+      for (HWND w : s.windows) known = known || w == window;
+      if (!known) s.windows.push_back(window);
+      rc = 1;
+      if (!s.thread.valid()) {
+        auto start = std::make_unique<ThreadStart>();
+        start->bay = BayFolder();
+        // Tokens already plugged are the caller's to enumerate; only later
+        // changes are notified.
+        ScanBay(start->bay, start->seen, nullptr, nullptr);
+        s.stop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCSTR>(&TK_RegisterCardNotification), &start->self);
+        start->stop = s.stop.get();
+        s.bay = start->bay;
+        HMODULE self = start->self;
+        s.thread.reset(CreateThread(nullptr, 0, WatchThread, start.get(), 0, nullptr));
+        if (s.thread.valid()) {
+          start.release();
+        } else {
+          if (self) FreeLibrary(self);
+          s.windows.clear();
+          rc = 0;
+        }
+      }
+    }
+    AppendTrace("TKWATCH", "TK_RegisterCardNotification", rc, -1,
+                Format("window=%p flags=%lu", static_cast<void*>(window), flags));
+    return rc;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int TK_API TK_UnregisterCardNotification(void) {
+  UniqueHandle thread;
+  UniqueHandle stop;
+  {
+    Lock lock;
+    WatchState& s = State();
+    s.windows.clear();
+    thread.reset(s.thread.release());
+    stop.reset(s.stop.release());
+  }
+  if (thread.valid()) {
+    SetEvent(stop.get());
+    // The watcher may be inside SendMessage to a window of this thread:
+    // keep answering sent messages until it has gone.
+    for (;;) {
+      HANDLE h = thread.get();
+      const DWORD w = MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_SENDMESSAGE);
+      if (w != WAIT_OBJECT_0 + 1) break;
+      MSG msg;
+      PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+  }
+  AppendTrace("TKWATCH", "TK_UnregisterCardNotification", 1, -1, std::string());
+  return 1;
+}
+
+int TK_API TK_IsTKDevice(const char* deviceName) {
+  if (!deviceName) return 0;
+  const std::string prefix = kDevicePathPrefix;
+  const std::string name(deviceName, strnlen(deviceName, prefix.size()));
+  return EqualNoCase(name, prefix) ? 1 : 0;
+}
+
+}  // extern "C"
+
+namespace {
+[[maybe_unused]] const PFN_TK_RegisterCardNotification kCheckRegister = &TK_RegisterCardNotification;
+[[maybe_unused]] const PFN_TK_UnregisterCardNotification kCheckUnregister =
+    &TK_UnregisterCardNotification;
+[[maybe_unused]] const PFN_TK_IsTKDevice kCheckIs = &TK_IsTKDevice;
+}  // namespace
