@@ -8,6 +8,12 @@ CView::~CView() {
   if (m_pDocument) m_pDocument->RemoveView(this);
 }
 
+void CView::OnInitialUpdate() { OnUpdate(nullptr, 0, nullptr); }
+
+bool CView::RouteCmdToDocument(UINT nID, CmdCode code, CCmdUI* pCmdUI) {
+  return m_pDocument && m_pDocument->OnCmdMsg(nID, code, pCmdUI);
+}
+
 CDocument::~CDocument() {
   for (CView* v : m_views) v->m_pDocument = nullptr;
 }
@@ -27,10 +33,20 @@ void CDocument::RemoveView(CView* pView) {
 }
 
 void CDocument::UpdateAllViews(CView* pSender, LPARAM lHint, void* pHint) {
-  // A view may detach itself while handling the update; work on a copy.
+  // A view may detach itself while handling the update; work on a copy and
+  // skip views that left meanwhile.
+  const std::vector<CView*> views = m_views;
+  for (CView* v : views) {
+    if (v == pSender) continue;
+    if (std::find(m_views.begin(), m_views.end(), v) == m_views.end()) continue;
+    v->OnUpdate(pSender, lHint, pHint);
+  }
+}
+
+void CDocument::SendInitialUpdate() {
   const std::vector<CView*> views = m_views;
   for (CView* v : views)
-    if (v != pSender) v->OnUpdate(pSender, lHint, pHint);
+    if (std::find(m_views.begin(), m_views.end(), v) != m_views.end()) v->OnInitialUpdate();
 }
 
 }  // namespace kf

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "keyfold/framework/CmdTarget.h"
+
 namespace kf {
 
 class CDocument;
@@ -19,18 +21,23 @@ class CView {
 
   // Called by CDocument::UpdateAllViews for every view but the sender.
   virtual void OnUpdate(CView* pSender, LPARAM lHint, void* pHint) = 0;
+  // The view's first show, once its document is attached: by default a
+  // full update from the document.
+  virtual void OnInitialUpdate();
+
+ protected:
+  // Views route commands they do not handle to their document.
+  bool RouteCmdToDocument(UINT nID, CmdCode code, CCmdUI* pCmdUI);
 
  private:
   friend class CDocument;
   CDocument* m_pDocument = nullptr;
 };
 
-class CDocument {
+class CDocument : public CCmdTarget {
  public:
   CDocument() = default;
-  CDocument(const CDocument&) = delete;
-  CDocument& operator=(const CDocument&) = delete;
-  virtual ~CDocument();
+  ~CDocument() override;
 
   void AddView(CView* pView);
   void RemoveView(CView* pView);
@@ -38,9 +45,16 @@ class CDocument {
 
   // Tells every view except pSender (may be null) that the data changed.
   void UpdateAllViews(CView* pSender, LPARAM lHint = 0, void* pHint = nullptr);
+  // Runs OnInitialUpdate of every view.
+  void SendInitialUpdate();
 
  private:
   std::vector<CView*> m_views;
+};
+
+// What a pane needs to know when it is created: the document it shows.
+struct CCreateContext {
+  CDocument* m_pCurrentDoc = nullptr;
 };
 
 }  // namespace kf
