@@ -88,6 +88,7 @@ class LoadingTest : public tokentest::TokenBay {
   // Runs the probe from app with cwd as its current directory.
   std::map<std::string, int> RunProbe() {
     std::map<std::string, int> values;
+    DeleteFileA(m_log.c_str());
     const std::string result = m_root + "\\result.txt";
     std::string command = "\"" + m_root + "\\app\\token_probe.exe\" \"" + result + "\" \"" + m_path + "\"";
     std::vector<char> line(command.begin(), command.end());
@@ -154,8 +155,16 @@ TEST_F(LoadingTest, PlantedInCurrentDirectoryIsNotLoaded) {
   ExpectEveryOpenFailed(v);
   EXPECT_EQ(ReadText(m_log), "") << "a planted library was loaded";
 
+  // With a usable lock the open goes as far as loading the card library.
+  Place(m_root + "\\app", {kRealLock});
+  v = RunProbe();
+  EXPECT_EQ(v["lock"], 1);
+  ExpectEveryOpenFailed(v);
+  EXPECT_EQ(v["lockfree"], 1);
+  EXPECT_EQ(ReadText(m_log), "") << "a planted library was loaded";
+
   // With the real libraries beside the program, those are the ones used.
-  Place(m_root + "\\app", {kRealCard, kRealLock, kRealWatch});
+  Place(m_root + "\\app", {kRealCard, kRealWatch});
   v = RunProbe();
   EXPECT_EQ(v["watch"], 1);
   EXPECT_EQ(v["lock"], 1);
