@@ -132,6 +132,10 @@ int ReadTrace(std::vector<TraceRecord>& records);
 // Appends one record (when the trace is enabled). Safe across processes.
 void AppendTrace(const char* library, const char* function, int result, int status,
                  const std::string& args);
+// The same with the time taken by the caller (NowMs), for a record that
+// can only be written after the moment it describes.
+void AppendTraceAt(double timeMs, const char* library, const char* function, int result,
+                   int status, const std::string& args);
 bool ParseTraceLine(const std::string& line, TraceRecord& record);
 
 }  // namespace tokensim

@@ -34,8 +34,11 @@ int TK_API TK_EnterMutex(void) {
 
 int TK_API TK_LeaveMutex(void) {
   HANDLE m = LockMutex().get();
+  // Stamped before the release: once released, another process may take
+  // the lock and write its own record before this one is written.
+  const double at = tokensim::NowMs();
   const int rc = (m && ReleaseMutex(m)) ? 0 : -1;
-  tokensim::AppendTrace("tk_cspext", "TK_LeaveMutex", rc, -1, std::string());
+  tokensim::AppendTraceAt(at, "tk_cspext", "TK_LeaveMutex", rc, -1, std::string());
   return rc;
 }
 

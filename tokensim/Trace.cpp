@@ -56,10 +56,15 @@ int ClearTrace() {
 
 void AppendTrace(const char* library, const char* function, int result, int status,
                  const std::string& args) {
+  AppendTraceAt(NowMs(), library, function, result, status, args);
+}
+
+void AppendTraceAt(double timeMs, const char* library, const char* function, int result,
+                   int status, const std::string& args) {
   const std::string bay = BayFolder();
   if (!FileExists(SwitchPath(bay))) return;
   const std::string statusText = status < 0 ? std::string("-") : Format("%04X", static_cast<unsigned>(status));
-  const std::string line = Format("%.3f\t%lu\t%s\t%s\t%d\t%s\t%s\r\n", NowMs(), GetCurrentProcessId(),
+  const std::string line = Format("%.3f\t%lu\t%s\t%s\t%d\t%s\t%s\r\n", timeMs, GetCurrentProcessId(),
                                   library, function, result, statusText.c_str(), args.c_str());
   UniqueHandle mutex = OpenTraceMutex(bay);
   MutexLock lock(mutex.get());
