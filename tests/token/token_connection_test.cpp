@@ -193,6 +193,28 @@ TEST_F(ConnectionTest, CloseTokenReaderWithoutItsConnection) {
   EXPECT_FALSE(LockIsFree(200));
   EXPECT_EQ(keyfold::CloseTokenReader(reader), 0);
   ExpectNothingHeld();
+
+  // A close that the library refuses: -100 at once, without the pause, and
+  // still nothing held.
+  const int again = keyfold::OpenTokenReader(m_path.c_str());
+  ASSERT_GT(again, 0);
+  ASSERT_EQ(keyfold::ReaderConnectionCommands(again)->TK_Close(again), 0);
+  const double start = tokentest::NowMs();
+  EXPECT_EQ(keyfold::CloseTokenReader(again), -100);
+  EXPECT_LT(tokentest::NowMs() - start, 80.0);
+  ExpectNothingHeld();
+}
+
+TEST_F(ConnectionTest, NotificationLibraryStaysBound) {
+  const keyfold::WatchFunctions* watch = keyfold::BindWatchLibrary();
+  ASSERT_NE(watch, nullptr);
+  EXPECT_NE(watch->TK_RegisterCardNotification, nullptr);
+  EXPECT_NE(watch->TK_UnregisterCardNotification, nullptr);
+  EXPECT_NE(watch->TK_IsTKDevice, nullptr);
+  EXPECT_EQ(keyfold::BindWatchLibrary(), watch);
+  EXPECT_EQ(keyfold::WatchLibrary(), watch);
+  EXPECT_NE(watch->TK_IsTKDevice(m_path.c_str()), 0);
+  EXPECT_EQ(watch->TK_IsTKDevice("\\\\?\\usb#vid_046d&pid_c52b#0001"), 0);
 }
 
 TEST_F(ConnectionTest, SerialText) {
