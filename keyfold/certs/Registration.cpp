@@ -13,6 +13,7 @@
 
 #include "keyfold/certs/RegistrationHandles.h"
 #include "keyfold/res/resource.h"
+#include "keyfold/token/TokenConnection.h"
 
 namespace keyfold {
 namespace {
@@ -345,6 +346,36 @@ int MakeContainerName(const char* keyContainer, const char* serialText, char* ou
     }
     std::memcpy(out, name.data(), name.size());
     return static_cast<int>(name.size());
+  });
+}
+
+int RegisterTokenCertificate(int token, const char* serialText, const unsigned char* bytes,
+                             int length, const char* keyContainer) {
+  return Guarded([&]() -> int {
+    const std::string name = ContainerName(keyContainer, serialText);
+
+    // The certificate goes on in a zero-padded buffer of the token code's
+    // size; a longer one is handed on whole.
+    const std::size_t count = bytes != nullptr && length > 0 ? static_cast<std::size_t>(length) : 0;
+    std::vector<unsigned char> certificate(std::max(count, kTokenCertificateSize), 0);
+    if (count > 0) std::memcpy(certificate.data(), bytes, count);
+
+    // A path that fills the buffer without its terminator was cut: its key
+    // name would be another device's, so it counts as not obtained.
+    char devicePath[256] = {};
+    const TokenCommands* card = FullConnectionCommands(token);
+    const bool havePath = card != nullptr && card->TK_GetDevicePath != nullptr &&
+                          card->TK_GetDevicePath(token, devicePath, sizeof devicePath) == 0 &&
+                          std::memchr(devicePath, '\0', sizeof devicePath) != nullptr;
+    devicePath[sizeof devicePath - 1] = '\0';
+
+    int result = havePath ? kRegOk : kRegNoDevicePath;
+    if (havePath) result = RecordRegistration(DeviceKeyName(devicePath), name.c_str());
+
+    UnregisterCertificate(name.c_str());
+    const int registered = RegisterCertificate(name.c_str(), certificate.data(),
+                                               static_cast<unsigned long>(certificate.size()));
+    return result != kRegOk ? result : registered;
   });
 }
 

@@ -68,6 +68,19 @@ int MakeContainerName(const char* keyContainer, const char* serialText, char* ou
 // The same name as a string, whatever its length.
 std::string ContainerName(const char* keyContainer, const char* serialText);
 
+// The certificate buffer size of the token code.
+constexpr std::size_t kTokenCertificateSize = 4096;
+
+// Registers a certificate read from the token open under `token` (a full
+// connection): records the registration container name under the token's
+// device key when the token library gives the device path, then unregisters
+// and registers the name with the certificate. The store step runs even
+// without a device path. 0 only when the path was obtained, the record was
+// written and the certificate is in the store with its binding; otherwise
+// the first failure (kRegNoDevicePath when the path was not obtained).
+int RegisterTokenCertificate(int token, const char* serialText, const unsigned char* bytes,
+                             int length, const char* keyContainer);
+
 // Removes what every device key records and the device keys themselves. A
 // device key that cannot be deleted is passed over (its registrations are
 // still removed); the clean-up goes on with the others.
