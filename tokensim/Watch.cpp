@@ -79,13 +79,15 @@ void ScanBay(const std::string& bay, Seen& seen, std::vector<std::string>* arriv
   }
 }
 
-void Deliver(DWORD event, const std::string& path) {
+void Deliver(DWORD event, const std::string& path, HANDLE stop) {
   std::vector<HWND> windows;
   {
     Lock lock;
     windows = State().windows;
   }
   for (HWND w : windows) {
+    // Unregistered meanwhile: nothing more goes out.
+    if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return;
     if (!IsWindow(w)) continue;
     // A fresh record per window: a handler may write into it.
     const size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + path.size() + 1;
@@ -105,8 +107,9 @@ void Deliver(DWORD event, const std::string& path) {
 struct ThreadStart {
   std::string bay;
   Seen seen;
-  HANDLE stop;
-  HMODULE self;
+  UniqueHandle stopOwned;  // the thread's own handle: it may outlive the registration
+  HANDLE stop = nullptr;
+  HMODULE self = nullptr;
 };
 
 DWORD WINAPI WatchThread(void* param) {
@@ -124,8 +127,8 @@ DWORD WINAPI WatchThread(void* param) {
       }
       std::vector<std::string> arrived, removed;
       ScanBay(start->bay, start->seen, &arrived, &removed);
-      for (const std::string& p : removed) Deliver(DBT_DEVICEREMOVECOMPLETE, p);
-      for (const std::string& p : arrived) Deliver(DBT_DEVICEARRIVAL, p);
+      for (const std::string& p : removed) Deliver(DBT_DEVICEREMOVECOMPLETE, p, start->stop);
+      for (const std::string& p : arrived) Deliver(DBT_DEVICEARRIVAL, p, start->stop);
     }
   } catch (...) {
   }
@@ -162,7 +165,11 @@ int TK_API TK_RegisterCardNotification(HWND window, DWORD flags) {
         s.stop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                            reinterpret_cast<LPCSTR>(&TK_RegisterCardNotification), &start->self);
-        start->stop = s.stop.get();
+        HANDLE dup = nullptr;
+        DuplicateHandle(GetCurrentProcess(), s.stop.get(), GetCurrentProcess(), &dup, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        start->stopOwned.reset(dup);
+        start->stop = dup;
         s.bay = start->bay;
         HMODULE self = start->self;
         s.thread.reset(CreateThread(nullptr, 0, WatchThread, start.get(), 0, nullptr));
@@ -195,9 +202,12 @@ int TK_API TK_UnregisterCardNotification(void) {
   }
   if (thread.valid()) {
     SetEvent(stop.get());
-    // The watcher may be inside SendMessage to a window of this thread:
-    // keep answering sent messages until it has gone.
-    for (;;) {
+    // Called from inside a notification handler: the watcher waits for
+    // this very message, so it cannot be waited for. It ends on its own,
+    // and its reference keeps the library loaded until it has.
+    // Otherwise the watcher may be inside SendMessage to a window of this
+    // thread: keep answering sent messages until it has gone.
+    while (!InSendMessage()) {
       HANDLE h = thread.get();
       const DWORD w = MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_SENDMESSAGE);
       if (w != WAIT_OBJECT_0 + 1) break;

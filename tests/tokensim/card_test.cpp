@@ -216,6 +216,34 @@ TEST_F(CardTest, StatusWordsAsACardGivesThem) {
   EXPECT_EQ(api.Close(h), 0);
 }
 
+TEST_F(CardTest, UnimplementedCommandsAnswerInstructionNotSupported) {
+  ASSERT_EQ(Plug(MakeToken({0xB1, 0, 0, 1}, 0)), kOk);
+  Library lib("tk_cosapi.dll");
+  auto update = lib.Get<PFN_Update_Binary>("Update_Binary");
+  auto change = lib.Get<PFN_Change_Pin>("Change_Pin");
+  auto reload = lib.Get<PFN_Reload_Pin>("Reload_Pin");
+  auto create = lib.Get<PFN_Create_File>("Create_File");
+  auto generate = lib.Get<PFN_Generate_Rsa_Key>("Generate_Rsa_Key");
+  auto encrypt = lib.Get<PFN_Rsa_Encrypt>("Rsa_Encrypt");
+  auto decrypt = lib.Get<PFN_Rsa_Decrypt>("Rsa_Decrypt");
+  auto open = lib.Get<PFN_TK_Open>("TK_Open");
+  auto close = lib.Get<PFN_TK_Close>("TK_Close");
+  const int h = open(0);
+  ASSERT_GT(h, 0);
+  unsigned char in[256] = {}, out[256] = {};
+  unsigned short sw[7] = {};
+  EXPECT_EQ(update(h, 0, 0, 4, in, &sw[0]), 0);
+  EXPECT_EQ(change(h, 6, in, in, &sw[1]), 0);
+  EXPECT_EQ(reload(h, 6, in, &sw[2]), 0);
+  EXPECT_EQ(create(h, in, 16, &sw[3]), 0);
+  EXPECT_EQ(generate(h, 1024, &sw[4]), 0);
+  EXPECT_EQ(encrypt(h, 16, in, out, &sw[5]), 0);
+  EXPECT_EQ(decrypt(h, 16, in, out, &sw[6]), 0);
+  for (unsigned short s : sw) EXPECT_EQ(s, 0x6D00);
+  EXPECT_EQ(Trace("Rsa_Decrypt").size(), 1u);
+  EXPECT_EQ(close(h), 0);
+}
+
 TEST_F(CardTest, TraceListsCallsInOrderWithTheirProcess) {
   ASSERT_EQ(Plug(MakeToken({0xC0, 0, 0, 1}, 1)), kOk);
   ASSERT_EQ(ClearTrace(), kOk);
