@@ -57,12 +57,12 @@ class TokenBay : public ::testing::Test {
     return s;
   }
 
-  // Plugs spec and remembers its path and serial name.
-  void Plug(const tokensim::TokenSpec& spec) {
+  // Plugs the token and remembers its path and serial name.
+  void Plug(const tokensim::TokenSpec& token) {
     std::string error;
-    ASSERT_EQ(tokensim::Plug(spec, &error), tokensim::kOk) << error;
-    m_path = spec.DevicePath();
-    m_serial = spec.SerialName();
+    ASSERT_EQ(tokensim::Plug(token, &error), tokensim::kOk) << error;
+    m_path = token.DevicePath();
+    m_serial = token.SerialName();
   }
 
   void Fault(const tokensim::Fault& f) { ASSERT_EQ(tokensim::SetFault(m_serial, f), tokensim::kOk); }
