@@ -48,9 +48,13 @@ LRESULT CALLBACK KfWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   }
 }
 
+// Subclassed controls keep a Unicode procedure: an ANSI one would turn the
+// control into an ANSI window, and typed double-byte characters would then
+// reach it split into bytes it cannot join. Text messages sent with the A
+// functions are converted before they arrive here and passed on unchanged.
 LRESULT CALLBACK KfSubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CWnd* pWnd = CWnd::FromHandlePermanent(hwnd);
-  if (!pWnd) return ::DefWindowProcA(hwnd, message, wParam, lParam);
+  if (!pWnd) return ::DefWindowProcW(hwnd, message, wParam, lParam);
   try {
     return pWnd->Dispatch(message, wParam, lParam, nullptr);
   } catch (...) {
@@ -97,8 +101,8 @@ void CWnd::Detach() {
   if (!m_hWnd) return;
   if (m_pfnSuper) {
     // Only put the old procedure back if nobody subclassed after us.
-    if (reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC)) == KfSubclassProc)
-      ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    if (reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(m_hWnd, GWLP_WNDPROC)) == KfSubclassProc)
+      ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     m_pfnSuper = nullptr;
   }
   ::RemovePropA(m_hWnd, kPropName);
@@ -154,7 +158,7 @@ bool CWnd::SubclassWindow(HWND hwnd) {
   if (m_hWnd || !hwnd || FromHandlePermanent(hwnd)) return false;
   Attach(hwnd);
   m_pfnSuper = reinterpret_cast<WNDPROC>(
-      ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(KfSubclassProc)));
+      ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(KfSubclassProc)));
   if (!m_pfnSuper) {
     Detach();
     return false;
@@ -196,7 +200,7 @@ LRESULT CWnd::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool* pDefaul
     const bool dialog = m_bDialog;
     Detach();
     if (super)
-      result = ::CallWindowProcA(super, hwnd, message, wParam, lParam);
+      result = ::CallWindowProcW(super, hwnd, message, wParam, lParam);
     else if (!dialog)
       result = ::DefWindowProcA(hwnd, message, wParam, lParam);
     else
@@ -220,7 +224,7 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (m_pCurrent) m_pCurrent->bDefaulted = true;
     return 0;
   }
-  if (m_pfnSuper) return ::CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
+  if (m_pfnSuper) return ::CallWindowProcW(m_pfnSuper, m_hWnd, message, wParam, lParam);
   return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
 }
 

@@ -264,7 +264,10 @@ std::string SaveWindowPng(HWND hwnd, const std::string& name) {
 // ---- DialogCatcher ----
 
 DialogCatcher::DialogCatcher(Answer answer, std::string screenshotName)
-    : m_answer(answer), m_screenshotName(std::move(screenshotName)) {
+    : DialogCatcher(std::vector<Step>{Step{nullptr, answer}}, std::move(screenshotName)) {}
+
+DialogCatcher::DialogCatcher(std::vector<Step> steps, std::string screenshotName)
+    : m_steps(std::move(steps)), m_screenshotName(std::move(screenshotName)) {
   t_pCatcher = this;
   m_hook.reset(SetWindowsHookExA(WH_CBT, CbtProc, nullptr, GetCurrentThreadId()));
 }
@@ -321,26 +324,47 @@ void CALLBACK DialogCatcher::OnTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     EndDialog(hwnd, -2);
     return;
   }
-  d.focus = GetFocus();
-  d.focusId = d.focus ? GetDlgCtrlID(d.focus) : 0;
-  if (!self->m_screenshotName.empty()) {
+  const size_t index = static_cast<size_t>(it - self->m_seen.begin());
+  for (size_t later = index + 1; later < self->m_seen.size(); ++later) {
+    if (IsWindow(self->m_seen[later])) {
+      // A newer dialog is on top of this one; it is answered first.
+      SetTimer(hwnd, kAnswerTimer, kAnswerDelayMs, OnTimer);
+      return;
+    }
+  }
+  const bool first = d.focusIds.empty();
+  HWND focus = GetFocus();
+  if (focus != hwnd && !IsChild(hwnd, focus)) focus = nullptr;
+  d.focusIds.push_back(focus ? GetDlgCtrlID(focus) : 0);
+  if (first && !self->m_screenshotName.empty()) {
     const std::string name = self->m_caught.size() > 1
                                  ? self->m_screenshotName + "_" + std::to_string(self->m_caught.size())
                                  : self->m_screenshotName;
     d.screenshot = SaveWindowPng(hwnd, name);
   }
-  const Answer a = self->m_answer;
+  if (self->m_nextStep >= self->m_steps.size()) {
+    SetTimer(hwnd, kWatchdogTimer, kWatchdogMs, OnTimer);
+    return;
+  }
+  const size_t step = self->m_nextStep++;
+  const Step& s = self->m_steps[step];
+  if (s.prepare) s.prepare(hwnd);
+  const Answer a = s.answer;
   if (a.kind == Answer::Button) {
     PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(a.value, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(hwnd, a.value)));
   } else {
     // To the focused control, as the keyboard would; the dialog's loop
     // turns Enter and Escape into its default button and Cancel.
-    HWND target = d.focus && (d.focus == hwnd || IsChild(hwnd, d.focus)) ? d.focus : hwnd;
+    HWND target = focus ? focus : hwnd;
     PostMessageA(target, WM_KEYDOWN, static_cast<WPARAM>(a.value), 1);
     PostMessageA(target, WM_KEYUP, static_cast<WPARAM>(a.value), static_cast<LPARAM>(0xC0000001u));
   }
-  SetTimer(hwnd, kWatchdogTimer, kWatchdogMs, OnTimer);
+  // Still open after the answer had its time: the next step, or the end.
+  if (step + 1 < self->m_steps.size())
+    SetTimer(hwnd, kAnswerTimer, kAnswerDelayMs, OnTimer);
+  else
+    SetTimer(hwnd, kWatchdogTimer, kWatchdogMs, OnTimer);
 }
 
 }  // namespace kftest

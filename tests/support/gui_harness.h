@@ -54,8 +54,8 @@ struct CaughtDialog {
   std::string caption;
   std::string text;  // control 0xFFFF: a message box's text
   std::vector<CaughtControl> controls;
-  HWND focus = nullptr;
-  int focusId = 0;
+  // The focused control's id when each step ran (0: none).
+  std::vector<int> focusIds;
   int defaultId = 0;
   // The dialog's base units (MapDialogRect of 4 by 8 dialog units).
   int baseUnitX = 0;
@@ -72,6 +72,15 @@ struct Answer {
   static Answer PressKey(int vk) { return {Key, vk}; }
 };
 
+// One step of answering: an optional action on the open dialog (set a
+// control's text, ...), then the answer. Steps are taken in order, each on
+// the newest caught dialog that is still open (a message box over a dialog
+// is answered before the dialog gets its next step).
+struct Step {
+  std::function<void(HWND dlg)> prepare;
+  Answer answer;
+};
+
 // While alive, catches every dialog (class #32770, message boxes included)
 // that becomes active on this thread, records it, optionally saves its
 // screenshot, and answers it. A dialog that the answer did not close is
@@ -79,6 +88,7 @@ struct Answer {
 class DialogCatcher {
  public:
   explicit DialogCatcher(Answer answer, std::string screenshotName = {});
+  explicit DialogCatcher(std::vector<Step> steps, std::string screenshotName = {});
   DialogCatcher(const DialogCatcher&) = delete;
   DialogCatcher& operator=(const DialogCatcher&) = delete;
   ~DialogCatcher();
@@ -90,10 +100,11 @@ class DialogCatcher {
   static void CALLBACK OnTimer(HWND hwnd, UINT, UINT_PTR id, DWORD);
 
   kf::UniqueHook m_hook;
-  Answer m_answer;
+  std::vector<Step> m_steps;
   std::string m_screenshotName;
   std::vector<CaughtDialog> m_caught;
   std::vector<HWND> m_seen;
+  size_t m_nextStep = 0;
 };
 
 }  // namespace kftest
