@@ -17,7 +17,8 @@ namespace {
 
 constexpr int kMaxBytes = 8;
 
-// Refuses texts shorter than 2 bytes in its OnOK, as an input check would.
+// Refuses texts shorter than 2 bytes in its OnOK with a message box, as an
+// input check would.
 class TextDialog : public kf::CDialog {
  public:
   TextDialog() : kf::CDialog(IDD_TEXT_DIALOG) {}
@@ -33,6 +34,7 @@ class TextDialog : public kf::CDialog {
     if (!UpdateData(true)) return;
     if (m_strText.size() < 2) {
       ++rejected;
+      MessageBox("太短了！", "错误", MB_OK | MB_ICONEXCLAMATION);
       return;
     }
     kf::CDialog::OnOK();
@@ -74,12 +76,6 @@ TEST(ModalDialog, OkExchangesTextAndCancelLeavesMembers) {
       {"8 bytes", {{SetEdit("口令口令"), kftest::Answer::PressButton(IDOK)}}, IDOK, "口令口令", 0},
       {"Cancel", {{SetEdit("改过"), kftest::Answer::PressButton(IDCANCEL)}}, IDCANCEL, "原文", 0},
       {"Escape", {{SetEdit("改过"), kftest::Answer::PressKey(VK_ESCAPE)}}, IDCANCEL, "原文", 0},
-      {"refused by OnOK, then fixed",
-       {{SetEdit("a"), kftest::Answer::PressButton(IDOK)},
-        {SetEdit("ab"), kftest::Answer::PressButton(IDOK)}},
-       IDOK,
-       "ab",
-       1},
   };
   for (Case& c : cases) {
     TextDialog dlg;
@@ -91,6 +87,24 @@ TEST(ModalDialog, OkExchangesTextAndCancelLeavesMembers) {
     EXPECT_EQ(dlg.m_strText, c.text) << c.name;
     EXPECT_EQ(dlg.rejected, c.rejected) << c.name;
   }
+}
+
+TEST(ModalDialog, OnOkCanRefuseWithAMessageBoxAndStayOpen) {
+  TextDialog dlg;
+  kftest::DialogCatcher catcher({
+      {SetEdit("a"), kftest::Answer::PressButton(IDOK)},
+      {nullptr, kftest::Answer::PressKey(VK_RETURN)},  // the message box, on top
+      {SetEdit("ab"), kftest::Answer::PressButton(IDOK)},
+  });
+  EXPECT_EQ(dlg.DoModal(), IDOK);
+  ASSERT_EQ(catcher.Caught().size(), 2u);
+  const kftest::CaughtDialog& box = catcher.Caught()[1];
+  EXPECT_EQ(box.caption, "错误");
+  EXPECT_EQ(box.text, "太短了！");
+  EXPECT_FALSE(box.forced);
+  EXPECT_FALSE(catcher.Caught()[0].forced);
+  EXPECT_EQ(dlg.rejected, 1);
+  EXPECT_EQ(dlg.m_strText, "ab");
 }
 
 TEST(ModalDialog, TooLongTextFailsTheExchangeAndKeepsTheDialogOpen) {
