@@ -340,13 +340,19 @@ TEST(RenderValidity, LocalTimeOfTheCurrentZone) {
     const char* winterStart;  // 2012-12-20 01:05:03 UTC
     const char* summerEnd;    // 2013-07-20 01:05:03 UTC
     const char* farEnd;       // 2100-03-01 23:59:59 UTC, GeneralizedTime
+    // 1601-01-01 00:00:00 UTC: west of UTC the local time falls before
+    // what the platform can hold, and the text stays empty rather than
+    // showing invented numbers.
+    const char* earliestStart;
   };
   static const Zone kZones[] = {
-      {"UTC", "2012年12月20日 1:5:3", "2013年7月20日 1:5:3", "2100年3月1日 23:59:59"},
-      {"Asia/Shanghai", "2012年12月20日 9:5:3", "2013年7月20日 9:5:3", "2100年3月2日 7:59:59"},
+      {"UTC", "2012年12月20日 1:5:3", "2013年7月20日 1:5:3", "2100年3月1日 23:59:59",
+       "1601年1月1日 0:0:0"},
+      {"Asia/Shanghai", "2012年12月20日 9:5:3", "2013年7月20日 9:5:3", "2100年3月2日 7:59:59",
+       "1601年1月1日 8:0:0"},
       // Daylight saving time in July: four hours behind, not five.
       {"America/New_York", "2012年12月19日 20:5:3", "2013年7月19日 21:5:3",
-       "2100年3月1日 18:59:59"},
+       "2100年3月1日 18:59:59", ""},
   };
   char tz[64] = {};
   GetEnvironmentVariableA("TZ", tz, sizeof tz);
@@ -365,9 +371,11 @@ TEST(RenderValidity, LocalTimeOfTheCurrentZone) {
   EXPECT_EQ(doc.m_arrFieldValues[kValidFrom], zone->winterStart);
   EXPECT_EQ(doc.m_arrFieldValues[kValidTo], zone->summerEnd);
 
+  spec.notBefore = {1601, 1, 1, 0, 0, 0};
   spec.notAfter = {2100, 3, 1, 23, 59, 59};
   const Bytes distant = BuildCertificate(spec);
   RenderCertificate(doc, distant.data(), static_cast<int>(distant.size()));
   ASSERT_EQ(doc.m_arrFieldValues.size(), 8u);
+  EXPECT_EQ(doc.m_arrFieldValues[kValidFrom], zone->earliestStart);
   EXPECT_EQ(doc.m_arrFieldValues[kValidTo], zone->farEnd);
 }
