@@ -131,6 +131,26 @@ void CFrameWnd::OnIdleUpdateCmdUI(bool bDisableIfNoHandler) {
   SendMessageToDescendants(WM_IDLEUPDATECMDUI, bDisableIfNoHandler ? TRUE : FALSE, 0);
 }
 
+LRESULT CFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ENDSESSION) {
+    OnEndSession(wParam != FALSE);
+    return 0;
+  }
+  return CWnd::WindowProc(message, wParam, lParam);
+}
+
+void CFrameWnd::OnEndSession(bool bEnding) {
+  if (bEnding) DestroyWindow();
+}
+
+void CFrameWnd::PostNcDestroy() {
+  CWinApp* pApp = AfxGetApp();
+  if (pApp && pApp->m_pMainWnd == this) {
+    pApp->m_pMainWnd = nullptr;
+    ::PostQuitMessage(0);
+  }
+}
+
 bool CFrameWnd::PreTranslateMessage(MSG* pMsg) {
   if (m_hAccel && pMsg->message >= WM_KEYFIRST && pMsg->message <= WM_KEYLAST)
     return ::TranslateAcceleratorA(m_hWnd, m_hAccel, pMsg) != 0;

@@ -39,6 +39,12 @@ class CFrameWnd : public CWnd {
   void OnSetFocus(HWND hOldFocus) override;
   void OnInitMenuPopup(HMENU hPopup, UINT nIndex, bool bSysMenu) override;
   void OnIdleUpdateCmdUI(bool bDisableIfNoHandler) override;
+  // The end of the user's logon destroys the frame, so its destroy
+  // handling runs before the process goes.
+  virtual void OnEndSession(bool bEnding);
+  // The main frame's end ends the message loop.
+  void PostNcDestroy() override;
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   UniqueMenu m_menu;

@@ -179,6 +179,17 @@ TEST_F(CommandTest, MenuItemsAreEnabledWhenTheirPopupOpens) {
   EXPECT_EQ(::GetMenuState(sys, SC_CLOSE, MF_BYCOMMAND), closeBefore);
 }
 
+TEST_F(CommandTest, EndOfLogonDestroysTheMainFrameAndEndsTheLoop) {
+  ::SendMessageA(frame.m_hWnd, WM_ENDSESSION, FALSE, 0);  // cancelled: nothing happens
+  ASSERT_NE(frame.m_hWnd, nullptr);
+  HWND hwnd = frame.m_hWnd;
+  ::SendMessageA(hwnd, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  EXPECT_FALSE(::IsWindow(hwnd));
+  EXPECT_EQ(frame.m_hWnd, nullptr);
+  EXPECT_EQ(app.m_pMainWnd, nullptr);
+  EXPECT_EQ(app.Run(), 0);
+}
+
 // Stands for a tool bar: at idle time it asks the frame about its items.
 class IdleBar : public kf::CWnd {
  public:
