@@ -41,7 +41,7 @@ class RenderTest : public ::testing::Test {
   void Render(const Bytes& bytes) {
     RenderCertificate(doc, bytes.data(), static_cast<int>(bytes.size()));
   }
-  void Render(const CertSpec& spec) { Render(BuildCertificate(spec)); }
+  void Render(const CertFields& fields) { Render(BuildCertificate(fields)); }
 
   // The rows must always come in pairs.
   std::vector<std::string> Values() {
@@ -81,10 +81,10 @@ std::string Repeat(const std::string& s, int n) {
 }  // namespace
 
 TEST_F(RenderTest, EightRowsThenOneUpdate) {
-  CertSpec spec;
-  spec.subject = CommonName("张三");
-  spec.issuer = CommonName("测试颁发机构");
-  Render(spec);
+  CertFields fields;
+  fields.subject = CommonName("张三");
+  fields.issuer = CommonName("测试颁发机构");
+  Render(fields);
 
   const std::vector<std::string> names = {"颁发给",   "颁发者",       "版本号",
                                           "序列号",   "签名算法",     "有效起始日期",
@@ -110,75 +110,75 @@ TEST_F(RenderTest, EightRowsThenOneUpdate) {
 TEST_F(RenderTest, FieldTexts) {
   struct Case {
     const char* what;
-    std::function<void(CertSpec&)> change;
+    std::function<void(CertFields&)> change;
     Row row;
     std::string expected;
   };
   const Case cases[] = {
-      {"version field absent", [](CertSpec& s) { s.version.reset(); }, kVersion, "Version 1"},
-      {"version field 0", [](CertSpec& s) { s.version = 0; }, kVersion, "Version 1"},
-      {"version field 1", [](CertSpec& s) { s.version = 1; }, kVersion, "Version 2"},
-      {"version field 2", [](CertSpec& s) { s.version = 2; }, kVersion, "Version 3"},
-      {"version field 3", [](CertSpec& s) { s.version = 3; }, kVersion, "无版本信息"},
-      {"version field 200", [](CertSpec& s) { s.version = 200; }, kVersion, "无版本信息"},
+      {"version field absent", [](CertFields& s) { s.version.reset(); }, kVersion, "Version 1"},
+      {"version field 0", [](CertFields& s) { s.version = 0; }, kVersion, "Version 1"},
+      {"version field 1", [](CertFields& s) { s.version = 1; }, kVersion, "Version 2"},
+      {"version field 2", [](CertFields& s) { s.version = 2; }, kVersion, "Version 3"},
+      {"version field 3", [](CertFields& s) { s.version = 3; }, kVersion, "无版本信息"},
+      {"version field 200", [](CertFields& s) { s.version = 200; }, kVersion, "无版本信息"},
 
-      {"serial with a sign byte", [](CertSpec& s) { s.serial = {0x00, 0x80, 0x01}; }, kSerial,
+      {"serial with a sign byte", [](CertFields& s) { s.serial = {0x00, 0x80, 0x01}; }, kSerial,
        "00 80 01 "},
-      {"one-byte serial", [](CertSpec& s) { s.serial = {0x7F}; }, kSerial, "7F "},
+      {"one-byte serial", [](CertFields& s) { s.serial = {0x7F}; }, kSerial, "7F "},
       {"50-byte serial, shown whole",
-       [](CertSpec& s) { s.serial = Bytes(50, 0x11); s.serial.back() = 0xAB; }, kSerial,
+       [](CertFields& s) { s.serial = Bytes(50, 0x11); s.serial.back() = 0xAB; }, kSerial,
        Repeat("11 ", 49) + "AB "},
 
-      {"md2RSA signature", [](CertSpec& s) { s.signatureOid = kOidMd2Rsa; }, kSignature, "md2RSA"},
-      {"md4RSA signature", [](CertSpec& s) { s.signatureOid = kOidMd4Rsa; }, kSignature, "md4RSA"},
-      {"md5RSA signature", [](CertSpec& s) { s.signatureOid = kOidMd5Rsa; }, kSignature, "md5RSA"},
-      {"RSA signature", [](CertSpec& s) { s.signatureOid = kOidRsa; }, kSignature, "RSA"},
-      {"sha1RSA signature", [](CertSpec& s) { s.signatureOid = kOidSha1Rsa; }, kSignature,
+      {"md2RSA signature", [](CertFields& s) { s.signatureOid = kOidMd2Rsa; }, kSignature, "md2RSA"},
+      {"md4RSA signature", [](CertFields& s) { s.signatureOid = kOidMd4Rsa; }, kSignature, "md4RSA"},
+      {"md5RSA signature", [](CertFields& s) { s.signatureOid = kOidMd5Rsa; }, kSignature, "md5RSA"},
+      {"RSA signature", [](CertFields& s) { s.signatureOid = kOidRsa; }, kSignature, "RSA"},
+      {"sha1RSA signature", [](CertFields& s) { s.signatureOid = kOidSha1Rsa; }, kSignature,
        "sha1RSA"},
-      {"sha256RSA signature", [](CertSpec& s) { s.signatureOid = kOidSha256Rsa; }, kSignature,
+      {"sha256RSA signature", [](CertFields& s) { s.signatureOid = kOidSha256Rsa; }, kSignature,
        "未知"},
-      {"unregistered signature", [](CertSpec& s) { s.signatureOid = "1.2.3.4"; }, kSignature,
+      {"unregistered signature", [](CertFields& s) { s.signatureOid = "1.2.3.4"; }, kSignature,
        "未知"},
       {"signature algorithm without parameters",
-       [](CertSpec& s) { s.algorithmNullParams = false; }, kSignature, "sha1RSA"},
+       [](CertFields& s) { s.algorithmNullParams = false; }, kSignature, "sha1RSA"},
       // Row 4 reads the identifier inside the signed part, not the outer one.
       {"outer signature algorithm differs",
-       [](CertSpec& s) { s.signatureOid = kOidMd5Rsa; s.outerSignatureOid = kOidSha1Rsa; },
+       [](CertFields& s) { s.signatureOid = kOidMd5Rsa; s.outerSignatureOid = kOidSha1Rsa; },
        kSignature, "md5RSA"},
 
-      {"md2RSA key", [](CertSpec& s) { s.keyOid = kOidMd2Rsa; }, kKey, "md2RSA"},
-      {"md4RSA key", [](CertSpec& s) { s.keyOid = kOidMd4Rsa; }, kKey, "md4RSA"},
-      {"md5RSA key", [](CertSpec& s) { s.keyOid = kOidMd5Rsa; }, kKey, "md5RSA"},
-      {"RSA key", [](CertSpec& s) { s.keyOid = kOidRsa; }, kKey, "RSA"},
-      {"sha1RSA key", [](CertSpec& s) { s.keyOid = kOidSha1Rsa; }, kKey, "未知"},
-      {"sha256RSA key", [](CertSpec& s) { s.keyOid = kOidSha256Rsa; }, kKey, "未知"},
+      {"md2RSA key", [](CertFields& s) { s.keyOid = kOidMd2Rsa; }, kKey, "md2RSA"},
+      {"md4RSA key", [](CertFields& s) { s.keyOid = kOidMd4Rsa; }, kKey, "md4RSA"},
+      {"md5RSA key", [](CertFields& s) { s.keyOid = kOidMd5Rsa; }, kKey, "md5RSA"},
+      {"RSA key", [](CertFields& s) { s.keyOid = kOidRsa; }, kKey, "RSA"},
+      {"sha1RSA key", [](CertFields& s) { s.keyOid = kOidSha1Rsa; }, kKey, "未知"},
+      {"sha256RSA key", [](CertFields& s) { s.keyOid = kOidSha256Rsa; }, kKey, "未知"},
 
       {"subject of several parts",
-       [](CertSpec& s) {
+       [](CertFields& s) {
          s.subject = Name({{kOidCountry, kTagPrintableString, "CN"},
                            {kOidOrganization, kTagUtf8String, Utf8FromAnsi("某公司")},
                            {kOidCommonName, kTagUtf8String, Utf8FromAnsi("李四")}});
        },
        kSubject, "李四"},
       {"subject without a common name",
-       [](CertSpec& s) {
+       [](CertFields& s) {
          s.subject = Name({{kOidOrganization, kTagUtf8String, Utf8FromAnsi("某公司")}});
        },
        kSubject, "某公司"},
       {"issuer as PrintableString",
-       [](CertSpec& s) { s.issuer = Name({{kOidCommonName, kTagPrintableString, "Root CA"}}); },
+       [](CertFields& s) { s.issuer = Name({{kOidCommonName, kTagPrintableString, "Root CA"}}); },
        kIssuer, "Root CA"},
       {"issuer as BMPString",
-       [](CertSpec& s) {
+       [](CertFields& s) {
          s.issuer = Name({{kOidCommonName, kTagBmpString, std::string("\x4E\x2D\x65\x87", 4)}});
        },
        kIssuer, "中文"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    CertSpec spec;
-    c.change(spec);
-    Render(spec);
+    CertFields fields;
+    c.change(fields);
+    Render(fields);
     const std::vector<std::string> values = Values();
     ASSERT_EQ(values.size(), 8u);
     EXPECT_EQ(values[c.row], c.expected);
@@ -186,7 +186,7 @@ TEST_F(RenderTest, FieldTexts) {
 }
 
 // The display name in the tree and in rows 0 and 1 is data: format
-// specifiers stay text, an embedded NUL ends it, and it never passes 255
+// directives stay text, an embedded NUL ends it, and it never passes 255
 // bytes, cut between characters, not inside one.
 TEST_F(RenderTest, OddNamesAreBoundedData) {
   struct Case {
@@ -198,7 +198,7 @@ TEST_F(RenderTest, OddNamesAreBoundedData) {
     return Name({{kOidCommonName, tag, value}});
   };
   const Case cases[] = {
-      {"format specifiers", cn(kTagPrintableString, "%s%n%x%p%%"), "%s%n%x%p%%"},
+      {"format directives", cn(kTagPrintableString, "%s%n%x%p%%"), "%s%n%x%p%%"},
       {"embedded NUL", cn(kTagUtf8String, std::string("ab\0cd", 5)), "ab"},
       {"255 bytes", cn(kTagUtf8String, std::string(255, 'A')), std::string(255, 'A')},
       {"256 bytes", cn(kTagUtf8String, std::string(256, 'A')), std::string(255, 'A')},
@@ -209,10 +209,10 @@ TEST_F(RenderTest, OddNamesAreBoundedData) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    CertSpec spec;
-    spec.subject = c.name;
-    spec.issuer = c.name;
-    const Bytes cert = BuildCertificate(spec);
+    CertFields fields;
+    fields.subject = c.name;
+    fields.issuer = c.name;
+    const Bytes cert = BuildCertificate(fields);
 
     int result = 0;
     EXPECT_EQ(DisplayNameOf(cert, &result), c.expected);
@@ -227,9 +227,9 @@ TEST_F(RenderTest, OddNamesAreBoundedData) {
 
   // Bytes that are not UTF-8 in a UTF8String: whatever the platform makes
   // of them, the certificate still renders with a bounded name.
-  CertSpec spec;
-  spec.subject = cn(kTagUtf8String, Repeat("\xFF\xFE\x80", 200));
-  Render(spec);
+  CertFields fields;
+  fields.subject = cn(kTagUtf8String, Repeat("\xFF\xFE\x80", 200));
+  Render(fields);
   const std::vector<std::string> values = Values();
   ASSERT_EQ(values.size(), 8u);
   EXPECT_LE(values[kSubject].size(), kDisplayNameSize - 1);
@@ -240,9 +240,9 @@ TEST_F(RenderTest, PublicKeyTextIsTheWholeKey) {
     SCOPED_TRACE(bits);
     const Bytes key = RsaPublicKey(bits, 7);
     ASSERT_EQ(key.size(), bits == 1024 ? 140u : 270u);
-    CertSpec spec;
-    spec.publicKey = key;
-    Render(spec);
+    CertFields fields;
+    fields.publicKey = key;
+    Render(fields);
     EXPECT_EQ(doc.m_strPublicKey.size(), key.size() * 3);
     EXPECT_EQ(doc.m_strPublicKey, SpacedHexOf(key));
     ASSERT_EQ(Values().size(), 8u);
@@ -251,9 +251,9 @@ TEST_F(RenderTest, PublicKeyTextIsTheWholeKey) {
 }
 
 TEST_F(RenderTest, ZeroPaddedSlotBufferRendersLikeExactBytes) {
-  CertSpec spec;
-  spec.publicKey = RsaPublicKey(2048, 3);
-  const Bytes exact = BuildCertificate(spec);
+  CertFields fields;
+  fields.publicKey = RsaPublicKey(2048, 3);
+  const Bytes exact = BuildCertificate(fields);
   Bytes slot = exact;
   slot.resize(4096, 0x00);
 
@@ -271,7 +271,7 @@ TEST_F(RenderTest, ZeroPaddedSlotBufferRendersLikeExactBytes) {
 }
 
 TEST_F(RenderTest, BytesThatAreNotACertificate) {
-  const Bytes cert = BuildCertificate(CertSpec{});
+  const Bytes cert = BuildCertificate(CertFields{});
   const std::string pem = Pem(cert);
   struct Case {
     const char* what;
@@ -315,7 +315,7 @@ TEST_F(RenderTest, BytesThatAreNotACertificate) {
 }
 
 TEST_F(RenderTest, ClearDetailsKeepsOnlyThePublicKey) {
-  Render(CertSpec{});
+  Render(CertFields{});
   ASSERT_EQ(Values().size(), 8u);
   const std::string key = doc.m_strPublicKey;
   doc.m_strMessage = "01 02 0A ";
@@ -362,18 +362,18 @@ TEST(RenderValidity, LocalTimeOfTheCurrentZone) {
   if (zone == nullptr) GTEST_SKIP() << "no expected texts for TZ=" << tz;
 
   CKeyfoldDoc doc;
-  CertSpec spec;
-  spec.notBefore = {2012, 12, 20, 1, 5, 3};
-  spec.notAfter = {2013, 7, 20, 1, 5, 3};
-  const Bytes cert = BuildCertificate(spec);
+  CertFields fields;
+  fields.notBefore = {2012, 12, 20, 1, 5, 3};
+  fields.notAfter = {2013, 7, 20, 1, 5, 3};
+  const Bytes cert = BuildCertificate(fields);
   RenderCertificate(doc, cert.data(), static_cast<int>(cert.size()));
   ASSERT_EQ(doc.m_arrFieldValues.size(), 8u);
   EXPECT_EQ(doc.m_arrFieldValues[kValidFrom], zone->winterStart);
   EXPECT_EQ(doc.m_arrFieldValues[kValidTo], zone->summerEnd);
 
-  spec.notBefore = {1601, 1, 1, 0, 0, 0};
-  spec.notAfter = {2100, 3, 1, 23, 59, 59};
-  const Bytes distant = BuildCertificate(spec);
+  fields.notBefore = {1601, 1, 1, 0, 0, 0};
+  fields.notAfter = {2100, 3, 1, 23, 59, 59};
+  const Bytes distant = BuildCertificate(fields);
   RenderCertificate(doc, distant.data(), static_cast<int>(distant.size()));
   ASSERT_EQ(doc.m_arrFieldValues.size(), 8u);
   EXPECT_EQ(doc.m_arrFieldValues[kValidFrom], zone->earliestStart);

@@ -156,29 +156,29 @@ Bytes RsaPublicKey(int bits, unsigned seed) {
   return Sequence({Integer(modulus), SmallInteger(65537)});
 }
 
-Bytes BuildTbs(const CertSpec& spec) {
+Bytes BuildTbs(const CertFields& fields) {
   Bytes body;
-  if (spec.version) Append(body, Explicit(0, SmallInteger(*spec.version)));
-  Append(body, Integer(spec.serial));
-  Append(body, AlgorithmId(spec.signatureOid, spec.algorithmNullParams));
-  Append(body, spec.issuer);
-  Append(body, Sequence({EncodeTime(spec.notBefore), EncodeTime(spec.notAfter)}));
-  Append(body, spec.subject);
-  Append(body, Sequence({AlgorithmId(spec.keyOid, spec.algorithmNullParams),
-                         BitString(spec.publicKey)}));
-  if (!spec.extensions.empty()) {
+  if (fields.version) Append(body, Explicit(0, SmallInteger(*fields.version)));
+  Append(body, Integer(fields.serial));
+  Append(body, AlgorithmId(fields.signatureOid, fields.algorithmNullParams));
+  Append(body, fields.issuer);
+  Append(body, Sequence({EncodeTime(fields.notBefore), EncodeTime(fields.notAfter)}));
+  Append(body, fields.subject);
+  Append(body, Sequence({AlgorithmId(fields.keyOid, fields.algorithmNullParams),
+                         BitString(fields.publicKey)}));
+  if (!fields.extensions.empty()) {
     Bytes list;
-    for (const Bytes& e : spec.extensions) Append(list, e);
+    for (const Bytes& e : fields.extensions) Append(list, e);
     Append(body, Explicit(3, Tlv(0x30, list)));
   }
   return Tlv(0x30, body);
 }
 
-Bytes BuildCertificate(const CertSpec& spec) {
+Bytes BuildCertificate(const CertFields& fields) {
   const std::string& outer =
-      spec.outerSignatureOid.empty() ? spec.signatureOid : spec.outerSignatureOid;
-  return Sequence({BuildTbs(spec), AlgorithmId(outer, spec.algorithmNullParams),
-                   BitString(spec.signature)});
+      fields.outerSignatureOid.empty() ? fields.signatureOid : fields.outerSignatureOid;
+  return Sequence({BuildTbs(fields), AlgorithmId(outer, fields.algorithmNullParams),
+                   BitString(fields.signature)});
 }
 
 Bytes BuildCrl() {

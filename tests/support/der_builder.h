@@ -89,7 +89,7 @@ constexpr const char* kOidMd5Rsa = "1.2.840.113549.1.1.4";
 constexpr const char* kOidSha1Rsa = "1.2.840.113549.1.1.5";
 constexpr const char* kOidSha256Rsa = "1.2.840.113549.1.1.11";
 
-struct CertSpec {
+struct CertFields {
   // Version field; absent means the field is left out (version 1 by default).
   std::optional<unsigned> version = 2u;
   Bytes serial = {0x01, 0x02, 0x0A};  // INTEGER content bytes, as encoded
@@ -111,9 +111,9 @@ struct CertSpec {
 };
 
 // The signed part (TBSCertificate) alone.
-Bytes BuildTbs(const CertSpec& spec);
+Bytes BuildTbs(const CertFields& fields);
 // The whole certificate.
-Bytes BuildCertificate(const CertSpec& spec);
+Bytes BuildCertificate(const CertFields& fields);
 
 // A minimal, well-formed CRL (version 2, no entries), for "bytes that are
 // DER but not a certificate".
