@@ -174,6 +174,11 @@ int Plug(const TokenSpec& spec, std::string* error) {
   TokenState state;
   state[kTriesLeftKey] = spec.triesLeft < 0 ? spec.maxTries : spec.triesLeft;
   if (rc == kOk && !WriteState(temp, state)) rc = kErrIo;
+  // Tells the watchers a new plug from the same token plugged again
+  // between two of their looks.
+  if (rc == kOk && !WriteWholeFile(JoinPath(temp, kPlugIdFile),
+                                   Format("%lu-%lu-%.3f", GetCurrentProcessId(), GetTickCount(), NowMs())))
+    rc = kErrIo;
   if (rc == kOk && !MoveFileA(temp.c_str(), TokenFolderInBay(bay, spec.SerialName()).c_str()))
     rc = kErrIo;
   if (rc != kOk) {

@@ -21,6 +21,7 @@ using TokenState = std::map<std::string, int>;
 TokenState ReadState(const std::string& tokenFolder);
 bool WriteState(const std::string& tokenFolder, const TokenState& state);
 constexpr const char* kTriesLeftKey = "tries left";
+constexpr const char* kPlugIdFile = "plug.id";  // new for every plug
 
 // What the token's fault settings make of one call of a function.
 struct FaultDecision {

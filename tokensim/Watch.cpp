@@ -48,34 +48,44 @@ WatchState& State() {
   return state;
 }
 
-using Seen = std::map<std::string, std::string>;  // serial name -> device path
+struct SeenToken {
+  std::string path;
+  std::string plugId;
+};
+using Seen = std::map<std::string, SeenToken>;  // by serial name
+
+std::string PlugId(const std::string& bay, const std::string& name) {
+  std::vector<unsigned char> id;
+  ReadWholeFile(JoinPath(TokenFolderInBay(bay, name), kPlugIdFile), id);
+  return std::string(id.begin(), id.end());
+}
 
 // Adds every plugged token not yet in seen; drops from seen what is gone
-// (their paths come back in removed).
+// (their paths come back in removed). A token unplugged and plugged again
+// between two looks has a new plug id: it is reported gone and back.
 void ScanBay(const std::string& bay, Seen& seen, std::vector<std::string>* arrived,
              std::vector<std::string>* removed) {
-  std::vector<std::string> names;
+  std::map<std::string, std::string> present;  // name -> plug id
   for (const std::string& n : ListSubdirectories(bay))
-    if (!n.empty() && n[0] != '.') names.push_back(n);
+    if (!n.empty() && n[0] != '.') present[n] = PlugId(bay, n);
   for (auto it = seen.begin(); it != seen.end();) {
-    bool still = false;
-    for (const std::string& n : names) still = still || n == it->first;
-    if (still) {
+    auto now = present.find(it->first);
+    if (now != present.end() && now->second == it->second.plugId) {
       ++it;
     } else {
-      if (removed) removed->push_back(it->second);
+      if (removed) removed->push_back(it->second.path);
       it = seen.erase(it);
     }
   }
-  for (const std::string& n : names) {
+  for (const auto& [n, id] : present) {
     if (seen.count(n)) continue;
     TokenSpec spec;
     std::string error;
     // A token folder that does not read yet is looked at again next time.
     if (ReadTokenFolder(TokenFolderInBay(bay, n), spec, error) != kOk) continue;
     if (!spec.pin.empty()) SecureZeroMemory(spec.pin.data(), spec.pin.size());
-    seen[n] = spec.DevicePath();
-    if (arrived) arrived->push_back(seen[n]);
+    seen[n] = SeenToken{spec.DevicePath(), id};
+    if (arrived) arrived->push_back(seen[n].path);
   }
 }
 
