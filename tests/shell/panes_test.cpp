@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include "keyfold/certs/Render.h"
 #include "keyfold/framework/FrameWnd.h"
 #include "keyfold/res/resource.h"
 #include "keyfold/shell/EditMsg.h"
 #include "keyfold/shell/KeyfoldDoc.h"
 #include "keyfold/shell/KeyfoldView.h"
+#include "support/der_builder.h"
 #include "support/gui_harness.h"
 
 namespace {
@@ -225,9 +227,32 @@ TEST_F(PanesTest, EditFillsItsPaneWithAOnePixelMargin) {
   }
 }
 
-TEST_F(PanesTest, ScreenshotOfListAndMessagePane) {
-  SetRows();
+TEST_F(PanesTest, RenderedCertificateFillsTheListAndItsRowsCanBeRead) {
+  kftest::CertFields fields;
+  fields.subject = kftest::CommonName("张三");
+  fields.issuer = kftest::CommonName("测试根证书颁发机构");
+  fields.serial = {0x01, 0x02, 0x0A, 0x3F, 0x00, 0x12, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB};
+  const kftest::Bytes cert = kftest::BuildCertificate(fields);
+  keyfold::RenderCertificate(doc, cert.data(), static_cast<int>(cert.size()));
+  kftest::PumpUntilIdle();
+
+  const Rows rows = kftest::ListRows(hList);
+  ASSERT_EQ(rows.size(), 8u);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][0], doc.m_arrFieldNames[i]) << i;
+    EXPECT_EQ(rows[i][1], doc.m_arrFieldValues[i]) << i;
+  }
+  EXPECT_EQ(rows[0][1], "张三");
+  EXPECT_EQ(rows[3][1], "01 02 0A 3F 00 12 55 66 77 88 99 AA BB ");
+  EXPECT_EQ(rows[7][0], "公钥信息");
+
+  kftest::ClickListRow(hList, 7);
+  EXPECT_EQ(Message(), doc.m_strPublicKey);
+  EXPECT_GT(Message().size(), 400u);  // the whole key, not "RSA"
   kftest::ClickListRow(hList, 3);
+  EXPECT_EQ(Message(), "01 02 0A 3F 00 12 55 66 77 88 99 AA BB ");
+  EXPECT_EQ(kftest::ListSelectedRows(hList), std::vector<int>{3});
+
   const std::string path = kftest::SaveWindowPng(frame.m_hWnd, "certificate_list");
   EXPECT_FALSE(path.empty());
   RecordProperty("screenshot", path);
