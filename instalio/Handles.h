@@ -4,8 +4,6 @@
 #pragma once
 
 #include <windows.h>
-#include <objbase.h>
-#include <shlobj.h>
 
 namespace instalio {
 
@@ -67,56 +65,6 @@ class UniqueWindow {
 
  private:
   HWND m_h = nullptr;
-};
-
-// COM for the calling thread; uninitialised only if this object's call
-// took effect.
-class ComApartment {
- public:
-  ComApartment() : m_hr(CoInitialize(nullptr)) {}
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-  ~ComApartment() {
-    if (SUCCEEDED(m_hr)) CoUninitialize();
-  }
-
- private:
-  HRESULT m_hr;
-};
-
-// The shell's allocator and an item identifier list allocated by it. The
-// list must be freed before the allocator is released, so it refers to its
-// owner and is declared after it.
-class ShellAllocator {
- public:
-  ShellAllocator() {
-    if (FAILED(SHGetMalloc(&m_p))) m_p = nullptr;
-  }
-  ShellAllocator(const ShellAllocator&) = delete;
-  ShellAllocator& operator=(const ShellAllocator&) = delete;
-  ~ShellAllocator() {
-    if (m_p) m_p->Release();
-  }
-  IMalloc* get() const { return m_p; }
-
- private:
-  IMalloc* m_p = nullptr;
-};
-
-class ItemIdList {
- public:
-  explicit ItemIdList(IMalloc* owner) : m_owner(owner) {}
-  ItemIdList(const ItemIdList&) = delete;
-  ItemIdList& operator=(const ItemIdList&) = delete;
-  ~ItemIdList() {
-    if (m_p && m_owner) m_owner->Free(m_p);
-  }
-  LPITEMIDLIST* out() { return &m_p; }
-  LPCITEMIDLIST get() const { return m_p; }
-
- private:
-  IMalloc* m_owner;
-  LPITEMIDLIST m_p = nullptr;
 };
 
 }  // namespace instalio

@@ -1,15 +1,12 @@
 #include "InstallSequence.h"
 
-#include <shellapi.h>
-#include <shlobj.h>
-#include <shlwapi.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "Handles.h"
 #include "LaunchConfig.h"
+#include "SystemLibraries.h"
 #include "resource.h"
 
 namespace instalio {
@@ -55,7 +52,7 @@ int ShowError(HWND owner, const char* text) {
 bool IsClientInstalled() {
   char dir[MAX_PATH];
   ClientInstallDirectory(dir);
-  return dir[0] != '\0' && PathFileExistsA(dir);
+  return dir[0] != '\0' && SystemLibraries::Get().PathFileExists(dir);
 }
 
 // Waits for the installer to end. When it names a window, that window is
@@ -85,15 +82,17 @@ Next RunEntry(HWND window, const char* filesDir, const LaunchEntry& entry) {
     ShowMessage(window, kErrorCaption, MB_OK | MB_ICONINFORMATION, "没有找到源文件:\n%s", path);
     return Next::Entry;
   }
-  while (!PathFileExistsA(path)) {
+  while (!SystemLibraries::Get().PathFileExists(path)) {
     const int answer = ShowMessage(window, kErrorCaption, MB_ABORTRETRYIGNORE | MB_ICONINFORMATION,
                                    "没有找到源文件:\n%s", path);
-    if (answer == IDABORT) return Next::End;
+    // No answer at all (0) means the box could not be shown: the wait
+    // window is gone and the program is ending.
+    if (answer == IDABORT || answer == 0) return Next::End;
     if (answer != IDRETRY) return Next::Entry;
   }
 
   if (lstrcmpiA(entry.type, "exe") != 0) {
-    ShellExecuteA(nullptr, "open", path, entry.para, nullptr, SW_SHOWNORMAL);
+    SystemLibraries::Get().ShellOpen(path, entry.para);
     Sleep(1000);
     return Next::Entry;
   }
@@ -101,6 +100,7 @@ Next RunEntry(HWND window, const char* filesDir, const LaunchEntry& entry) {
   if (lstrcmpiA(entry.name, kClientInstaller) == 0 && IsClientInstalled()) {
     const int answer = MessageBoxA(window, "Velotun5的目录已经存在，是否再次安装Velotun5组件?",
                                    kInstallCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    if (answer == 0) return Next::End;
     if (answer == IDNO) return Next::Entry;
   }
 
@@ -137,12 +137,12 @@ Next RunEntry(HWND window, const char* filesDir, const LaunchEntry& entry) {
 
 void RunPackage(HWND window, const char* packageDir) {
   char filesDir[MAX_PATH];
-  if (!packageDir || !JoinPath(filesDir, packageDir, "files") || !PathFileExistsA(filesDir)) {
+  if (!packageDir || !JoinPath(filesDir, packageDir, "files") || !SystemLibraries::Get().PathFileExists(filesDir)) {
     ShowError(window, "没有找到源文件,请将压缩文件完整解压缩后运行！");
     return;
   }
   char configPath[MAX_PATH];
-  if (!JoinPath(configPath, packageDir, "config.ini") || !PathFileExistsA(configPath)) {
+  if (!JoinPath(configPath, packageDir, "config.ini") || !SystemLibraries::Get().PathFileExists(configPath)) {
     ShowError(window, "没有找到配置文件config.ini.");
     return;
   }
@@ -169,9 +169,9 @@ void ClientInstallDirectory(char* out) {
   ShellAllocator allocator;
   if (!allocator.get()) return;
   ItemIdList list(allocator.get());
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, list.out()))) return;
+  if (FAILED(SystemLibraries::Get().SHGetSpecialFolderLocation(CSIDL_LOCAL_APPDATA, list.out()))) return;
   char folder[MAX_PATH] = {};
-  if (!SHGetPathFromIDListA(list.get(), folder)) return;
+  if (!SystemLibraries::Get().SHGetPathFromIDList(list.get(), folder)) return;
   char dir[MAX_PATH];
   if (JoinPath(dir, folder, "Velotun\\velotun")) lstrcpynA(out, dir, MAX_PATH);
 }
@@ -193,7 +193,7 @@ DWORD WINAPI RunInstallSequence(LPVOID window) {
   const bool known = n > 0 && n < sizeof dir;
   if (known) {
     dir[sizeof dir - 1] = '\0';
-    PathRemoveFileSpecA(dir);
+    SystemLibraries::Get().PathRemoveFileSpec(dir);
   }
   return static_cast<DWORD>(RunInstallSequenceIn(static_cast<HWND>(window), known ? dir : nullptr));
 }
