@@ -123,6 +123,19 @@ TEST_F(TokenRegistration, WithoutDevicePathNothingIsRecordedButTheCertificateIsR
   EXPECT_FALSE(KeyExists(kProviderPath));
 }
 
+TEST_F(TokenRegistration, APathThatNamesNoDeviceKeyIsAFailureThoughRegistered) {
+  // The path ends in a backslash: nothing after it to name a device key.
+  ASSERT_EQ(tokensim::ResetBay(), tokensim::kOk);
+  spec_.devicePath = std::string(tokensim::kDevicePathPrefix) + "0abc00ff\\";
+  std::string error;
+  ASSERT_EQ(tokensim::Plug(spec_, &error), tokensim::kOk) << error;
+
+  const Bytes cert = MakeCertificate(35);
+  EXPECT_EQ(Register(cert, "k"), kRegBadDeviceKeyName);
+  EXPECT_FALSE(KeyExists(kProviderPath));
+  ASSERT_EQ(ReadStore().size(), 1u);
+}
+
 TEST_F(TokenRegistration, ACertificateThatDoesNotRegisterIsAFailureThoughRecorded) {
   const Bytes garbage(100, 0x5A);
   EXPECT_EQ(Register(garbage, "k"), kRegBadCertificate);
