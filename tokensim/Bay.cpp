@@ -29,8 +29,8 @@ int CheckSpec(const TokenSpec& spec, std::string& why) {
     why = "serial must be 4 to 64 bytes";
     return kErrArgument;
   }
-  if (spec.driverIndex < 0 || spec.driverIndex > 3) {
-    why = "driver index must be 0-3";
+  if (spec.driverIndex < kNoDriverIndex || spec.driverIndex > 3) {
+    why = "driver index must be 0-3 or none";
     return kErrArgument;
   }
   if (spec.pin.size() < 2 || spec.pin.size() > 8) {
@@ -147,7 +147,7 @@ int Plug(const TokenSpec& spec, std::string* error) {
     const char* clash = nullptr;
     if (t.serialName == spec.SerialName())
       clash = "serial";
-    else if (t.spec.driverIndex == spec.driverIndex)
+    else if (spec.driverIndex != kNoDriverIndex && t.spec.driverIndex == spec.driverIndex)
       clash = "driver index";
     else if (EqualNoCase(t.spec.DevicePath(), spec.DevicePath()))
       clash = "device path";

@@ -29,6 +29,9 @@ constexpr int kErrArgument = -5;   // a value out of its range
 constexpr const char* kBayVariable = "TOKENSIM_BAY";
 constexpr const char* kDevicePathPrefix = "\\\\?\\tksim#";  // every tokensim device path
 constexpr int kMaxDevicePath = 255;                         // bytes, without the NUL
+// A token beyond the four that the driver numbers: TK_Open never finds it,
+// TK_OpenByPath does (a fifth token plugged while four are present).
+constexpr int kNoDriverIndex = -1;
 
 // One card file as the token stores it: a 2-byte big-endian length and the
 // content. Built from a certificate or a text (the length is added) or
@@ -68,7 +71,7 @@ struct Fault {
 
 struct TokenSpec {
   std::vector<unsigned char> serial;  // at least 4 bytes; TK_GET_BCDSN returns all
-  int driverIndex = 0;                // 0-3
+  int driverIndex = 0;                // 0-3, or kNoDriverIndex
   std::string devicePath;             // empty: derived from the serial
   std::string pin;                    // 2-8 bytes
   int maxTries = 6;                   // 1-15, restored by a correct PIN

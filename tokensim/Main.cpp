@@ -48,6 +48,10 @@ int ExitFor(int rc) {
   }
 }
 
+std::string DriverText(int index) {
+  return index == kNoDriverIndex ? std::string("none") : std::to_string(index);
+}
+
 int Plug(const std::string& folder) {
   std::string error;
   const int rc = PlugFolder(folder, error);
@@ -56,8 +60,8 @@ int Plug(const std::string& folder) {
   if (rc != kOk) return Fail(ExitFor(rc), Format("%s: %s", folder.c_str(), error.c_str()));
   TokenSpec spec;
   ReadTokenFolder(folder, spec, error);
-  std::printf("plugged %s at driver index %d: %s\n", spec.SerialName().c_str(), spec.driverIndex,
-              spec.DevicePath().c_str());
+  std::printf("plugged %s at driver index %s: %s\n", spec.SerialName().c_str(),
+              DriverText(spec.driverIndex).c_str(), spec.DevicePath().c_str());
   return kExitOk;
 }
 
@@ -75,8 +79,8 @@ int List() {
   std::vector<PluggedToken> tokens;
   ListPlugged(tokens);
   for (const PluggedToken& t : tokens) {
-    std::printf("%s  driver %d  tries %d/%d  faults %u  %s\n", t.serialName.c_str(),
-                t.spec.driverIndex, t.triesLeft, t.spec.maxTries,
+    std::printf("%s  driver %s  tries %d/%d  faults %u  %s\n", t.serialName.c_str(),
+                DriverText(t.spec.driverIndex).c_str(), t.triesLeft, t.spec.maxTries,
                 static_cast<unsigned>(t.spec.faults.size()), t.spec.DevicePath().c_str());
   }
   return kExitOk;

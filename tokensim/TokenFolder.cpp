@@ -185,8 +185,10 @@ class Parser {
         return FailKey(key, "must be 4 to 64 bytes in hex (got '" + value + "')");
       spec_.serial = b;
     } else if (key == "driver") {
-      if (!ParseInt(value, 0, 3, spec_.driverIndex))
-        return FailKey(key, "must be 0-3 (got '" + value + "')");
+      if (LowerAscii(value) == "none")
+        spec_.driverIndex = kNoDriverIndex;
+      else if (!ParseInt(value, 0, 3, spec_.driverIndex))
+        return FailKey(key, "must be 0-3 or none (got '" + value + "')");
     } else if (key == "path") {
       std::string why;
       if (!ValidDevicePath(value, why)) return FailKey(key, why);
@@ -416,7 +418,7 @@ int ReadTokenFolder(const std::string& folder, TokenSpec& spec, std::string& err
 
 int WriteTokenFolder(const std::string& folder, const TokenSpec& spec) {
   std::string why;
-  if (spec.serial.size() < 4 || spec.serial.size() > 64 || spec.driverIndex < 0 ||
+  if (spec.serial.size() < 4 || spec.serial.size() > 64 || spec.driverIndex < kNoDriverIndex ||
       spec.driverIndex > 3 || spec.pin.size() < 2 || spec.pin.size() > 8 || spec.maxTries < 1 ||
       spec.maxTries > 15 || spec.triesLeft > spec.maxTries ||
       (!spec.devicePath.empty() && !ValidDevicePath(spec.devicePath, why)))
@@ -425,7 +427,10 @@ int WriteTokenFolder(const std::string& folder, const TokenSpec& spec) {
   bool ok = true;
   std::string ini = "; tokensim token\r\n[token]\r\n";
   ini += "serial = " + HexBytes(spec.serial) + "\r\n";
-  ini += Format("driver = %d\r\n", spec.driverIndex);
+  if (spec.driverIndex == kNoDriverIndex)
+    ini += "driver = none\r\n";
+  else
+    ini += Format("driver = %d\r\n", spec.driverIndex);
   if (!spec.devicePath.empty()) ini += "path = " + spec.devicePath + "\r\n";
   ini += "pin = " + spec.pin + "\r\n";
   ini += Format("tries = %d\r\n", spec.maxTries);

@@ -230,10 +230,17 @@ int TK_API TK_UnregisterCardNotification(void) {
 }
 
 int TK_API TK_IsTKDevice(const char* deviceName) {
-  if (!deviceName) return 0;
-  const std::string prefix = kDevicePathPrefix;
-  const std::string name(deviceName, strnlen(deviceName, prefix.size()));
-  return EqualNoCase(name, prefix) ? 1 : 0;
+  try {
+    const std::string prefix = kDevicePathPrefix;
+    const int rc = deviceName && EqualNoCase(std::string(deviceName, strnlen(deviceName, prefix.size())),
+                                             prefix);
+    AppendTrace("TKWATCH", "TK_IsTKDevice", rc, -1,
+                std::string("name=") +
+                    (deviceName ? std::string(deviceName, strnlen(deviceName, kMaxDevicePath)) : "-"));
+    return rc;
+  } catch (...) {
+    return 0;
+  }
 }
 
 }  // extern "C"

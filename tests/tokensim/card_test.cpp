@@ -79,7 +79,16 @@ TEST_F(CardTest, PlugRefusesClashesAndUnplugEndsConnections) {
   EXPECT_EQ(Plug(MakeToken({9, 2, 3, 4}, 0), &error), kErrConflict);
   EXPECT_NE(error.find("driver index"), std::string::npos) << error;
 
+  // A fifth token has no driver index: reachable by path only.
+  TokenSpec fifth = MakeToken({5, 5, 5, 5}, kNoDriverIndex);
+  ASSERT_EQ(Plug(fifth), kOk);
+  ASSERT_EQ(Plug(MakeToken({6, 6, 6, 6}, kNoDriverIndex)), kOk);
   CosApi api;
+  const int byPath = api.OpenByPath(fifth.DevicePath().c_str());
+  EXPECT_GT(byPath, 0);
+  EXPECT_EQ(api.Close(byPath), 0);
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(api.Open(i), 0);
+
   const int h = api.Open(0);
   ASSERT_GT(h, 0);
   ASSERT_EQ(Unplug("01020304"), kOk);
