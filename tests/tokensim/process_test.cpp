@@ -250,6 +250,19 @@ TEST_F(ProcessTest, TokenLockIsHeldAcrossProcesses) {
   EXPECT_GT(waited, 300.0);
 }
 
+TEST_F(ProcessTest, TokenLockIsRecursiveWithinAThread) {
+  CspExt lock;
+  ASSERT_EQ(lock.Enter(), 0);
+  ASSERT_EQ(lock.Enter(), 0);
+  ASSERT_EQ(lock.Leave(), 0);
+  Child other(Exe() + " lock 0");
+  ASSERT_TRUE(other.started());
+  EXPECT_EQ(other.Wait(400), -1);  // still held once
+  ASSERT_EQ(lock.Leave(), 0);
+  EXPECT_EQ(other.Wait(), 0);
+  EXPECT_EQ(lock.Leave(), -1);
+}
+
 TEST_F(ProcessTest, ConcurrentAppendsKeepEveryLineWhole) {
   std::vector<Child> children;
   for (int i = 0; i < 3; ++i) children.emplace_back(Exe() + " lock 0");
