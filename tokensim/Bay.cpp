@@ -209,7 +209,14 @@ int Unplug(const std::string& serial) {
   if (!DirectoryExists(folder)) return kErrNotFound;
   const std::string gone =
       JoinPath(bay, Format(".gone.%s.%lu.%lu", name.c_str(), GetCurrentProcessId(), GetTickCount()));
-  if (!MoveFileA(folder.c_str(), gone.c_str())) return kErrIo;
+  // A reader in another process may hold one of the token's files open for
+  // a moment, which keeps Windows from renaming the folder.
+  bool moved = false;
+  for (int attempt = 0; attempt < 50 && !moved; ++attempt) {
+    moved = MoveFileA(folder.c_str(), gone.c_str()) != 0;
+    if (!moved) Sleep(10);
+  }
+  if (!moved) return kErrIo;
   DeleteTree(gone);
   AppendTrace("tokensim", "unplug", 0, -1, "serial=" + name);
   return kOk;
