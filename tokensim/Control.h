@@ -62,7 +62,7 @@ struct CardDirectory {
 struct Fault {
   std::string function;  // exported name, e.g. "Read_Binary", or "*" for every card command
   bool fails = true;     // false: only the latency applies
-  int result = -1;       // returned instead (TK_Open / TK_OpenByPath: 0 unless set)
+  int result = -1;       // returned instead; TK_Open / TK_OpenByPath always give 0
   int status = -1;       // status word written, -1: 0x6F00 when result < 0, else unchanged
   int from = 1;          // first failing call, 1-based
   int count = 0;         // failing calls from there, 0 = all later calls

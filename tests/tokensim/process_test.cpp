@@ -184,6 +184,7 @@ TEST_F(ProcessTest, PlugAndUnplugByAnyProcessNotifyTheWindowQuickly) {
   EXPECT_NE(watch.Unregister(), 0);
   ASSERT_EQ(Plug(t), kOk);
   EXPECT_FALSE(window.WaitFor(8, 300));
+  DeleteTree(folder);
 }
 
 TEST_F(ProcessTest, UnregisteringInsideTheHandlerEndsNotifications) {
