@@ -280,53 +280,69 @@ DialogCatcher::~DialogCatcher() {
 LRESULT CALLBACK DialogCatcher::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
   DialogCatcher* self = t_pCatcher;
   if (code == HCBT_ACTIVATE && self) {
-    HWND hwnd = reinterpret_cast<HWND>(wParam);
-    if (ClassName(hwnd) == "#32770" &&
-        std::find(self->m_seen.begin(), self->m_seen.end(), hwnd) == self->m_seen.end()) {
-      self->m_seen.push_back(hwnd);
-      CaughtDialog d;
-      d.caption = TextOf(hwnd);
-      d.text = TextOf(GetDlgItem(hwnd, 0xFFFF));
-      for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        CaughtControl cc;
-        cc.id = GetDlgCtrlID(c);
-        cc.className = ClassName(c);
-        cc.text = TextOf(c);
-        cc.style = Style(c);
-        cc.rect = RectInParent(c);
-        d.controls.push_back(std::move(cc));
-      }
-      const LRESULT def = SendMessageA(hwnd, DM_GETDEFID, 0, 0);
-      if (HIWORD(def) == DC_HASDEFID) d.defaultId = LOWORD(def);
-      RECT units = {0, 0, 4, 8};
-      if (MapDialogRect(hwnd, &units)) {
-        d.baseUnitX = units.right;
-        d.baseUnitY = units.bottom;
-      }
-      self->m_caught.push_back(std::move(d));
-      // Answer once the dialog is shown, painted and in its modal loop.
-      SetTimer(hwnd, kAnswerTimer, kAnswerDelayMs, OnTimer);
+    try {
+      self->Catch(reinterpret_cast<HWND>(wParam));
+    } catch (...) {
+      // Not recorded: the test sees the dialog missing and fails.
     }
   }
   return self ? CallNextHookEx(self->m_hook.get(), code, wParam, lParam)
               : CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+void DialogCatcher::Catch(HWND hwnd) {
+  if (ClassName(hwnd) == "#32770" &&
+      std::find(m_seen.begin(), m_seen.end(), hwnd) == m_seen.end()) {
+    m_seen.push_back(hwnd);
+    CaughtDialog d;
+    d.caption = TextOf(hwnd);
+    d.text = TextOf(GetDlgItem(hwnd, 0xFFFF));
+    for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+      CaughtControl cc;
+      cc.id = GetDlgCtrlID(c);
+      cc.className = ClassName(c);
+      cc.text = TextOf(c);
+      cc.style = Style(c);
+      cc.rect = RectInParent(c);
+      d.controls.push_back(std::move(cc));
+    }
+    const LRESULT def = SendMessageA(hwnd, DM_GETDEFID, 0, 0);
+    if (HIWORD(def) == DC_HASDEFID) d.defaultId = LOWORD(def);
+    RECT units = {0, 0, 4, 8};
+    if (MapDialogRect(hwnd, &units)) {
+      d.baseUnitX = units.right;
+      d.baseUnitY = units.bottom;
+    }
+    m_caught.push_back(std::move(d));
+    // Answer once the dialog is shown, painted and in its modal loop.
+    SetTimer(hwnd, kAnswerTimer, kAnswerDelayMs, OnTimer);
+  }
+}
+
 void CALLBACK DialogCatcher::OnTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
   KillTimer(hwnd, id);
   DialogCatcher* self = t_pCatcher;
   if (!self) return;
-  const auto it = std::find(self->m_seen.begin(), self->m_seen.end(), hwnd);
-  if (it == self->m_seen.end()) return;
-  CaughtDialog& d = self->m_caught[static_cast<size_t>(it - self->m_seen.begin())];
+  try {
+    self->TakeStep(hwnd, id);
+  } catch (...) {
+    // A failing step must not leave the dialog open for ever.
+    EndDialog(hwnd, -3);
+  }
+}
+
+void DialogCatcher::TakeStep(HWND hwnd, UINT_PTR id) {
+  const auto it = std::find(m_seen.begin(), m_seen.end(), hwnd);
+  if (it == m_seen.end()) return;
+  CaughtDialog& d = m_caught[static_cast<size_t>(it - m_seen.begin())];
   if (id == kWatchdogTimer) {
     d.forced = true;
     EndDialog(hwnd, -2);
     return;
   }
-  const size_t index = static_cast<size_t>(it - self->m_seen.begin());
-  for (size_t later = index + 1; later < self->m_seen.size(); ++later) {
-    if (IsWindow(self->m_seen[later])) {
+  const size_t index = static_cast<size_t>(it - m_seen.begin());
+  for (size_t later = index + 1; later < m_seen.size(); ++later) {
+    if (IsWindow(m_seen[later])) {
       // A newer dialog is on top of this one; it is answered first.
       SetTimer(hwnd, kAnswerTimer, kAnswerDelayMs, OnTimer);
       return;
@@ -336,18 +352,18 @@ void CALLBACK DialogCatcher::OnTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
   HWND focus = GetFocus();
   if (focus != hwnd && !IsChild(hwnd, focus)) focus = nullptr;
   d.focusIds.push_back(focus ? GetDlgCtrlID(focus) : 0);
-  if (first && !self->m_screenshotName.empty()) {
-    const std::string name = self->m_caught.size() > 1
-                                 ? self->m_screenshotName + "_" + std::to_string(self->m_caught.size())
-                                 : self->m_screenshotName;
+  if (first && !m_screenshotName.empty()) {
+    const std::string name = m_caught.size() > 1
+                                 ? m_screenshotName + "_" + std::to_string(m_caught.size())
+                                 : m_screenshotName;
     d.screenshot = SaveWindowPng(hwnd, name);
   }
-  if (self->m_nextStep >= self->m_steps.size()) {
+  if (m_nextStep >= m_steps.size()) {
     SetTimer(hwnd, kWatchdogTimer, kWatchdogMs, OnTimer);
     return;
   }
-  const size_t step = self->m_nextStep++;
-  const Step& s = self->m_steps[step];
+  const size_t step = m_nextStep++;
+  const Step& s = m_steps[step];
   if (s.prepare) s.prepare(hwnd);
   const Answer a = s.answer;
   if (a.kind == Answer::Button) {
@@ -361,7 +377,7 @@ void CALLBACK DialogCatcher::OnTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     PostMessageA(target, WM_KEYUP, static_cast<WPARAM>(a.value), static_cast<LPARAM>(0xC0000001u));
   }
   // Still open after the answer had its time: the next step, or the end.
-  if (step + 1 < self->m_steps.size())
+  if (step + 1 < m_steps.size())
     SetTimer(hwnd, kAnswerTimer, kAnswerDelayMs, OnTimer);
   else
     SetTimer(hwnd, kWatchdogTimer, kWatchdogMs, OnTimer);

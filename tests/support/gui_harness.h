@@ -98,6 +98,8 @@ class DialogCatcher {
  private:
   static LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam);
   static void CALLBACK OnTimer(HWND hwnd, UINT, UINT_PTR id, DWORD);
+  void Catch(HWND hwnd);
+  void TakeStep(HWND hwnd, UINT_PTR id);
 
   kf::UniqueHook m_hook;
   std::vector<Step> m_steps;
