@@ -24,24 +24,24 @@ std::string NormalSerial(const std::string& serial) {
   return HexBytes(b.data(), 4);
 }
 
-int CheckSpec(const TokenSpec& spec, std::string& why) {
-  if (spec.serial.size() < 4 || spec.serial.size() > 64) {
+int CheckSettings(const TokenSettings& settings, std::string& why) {
+  if (settings.serial.size() < 4 || settings.serial.size() > 64) {
     why = "serial must be 4 to 64 bytes";
     return kErrArgument;
   }
-  if (spec.driverIndex < kNoDriverIndex || spec.driverIndex > 3) {
+  if (settings.driverIndex < kNoDriverIndex || settings.driverIndex > 3) {
     why = "driver index must be 0-3 or none";
     return kErrArgument;
   }
-  if (spec.pin.size() < 2 || spec.pin.size() > 8) {
+  if (settings.pin.size() < 2 || settings.pin.size() > 8) {
     why = "PIN must be 2-8 bytes";
     return kErrArgument;
   }
-  if (spec.maxTries < 1 || spec.maxTries > 15 || spec.triesLeft > spec.maxTries) {
+  if (settings.maxTries < 1 || settings.maxTries > 15 || settings.triesLeft > settings.maxTries) {
     why = "tries must be 1-15 and tries left at most tries";
     return kErrArgument;
   }
-  if (!spec.devicePath.empty() && !ValidDevicePath(spec.devicePath, why)) {
+  if (!settings.devicePath.empty() && !ValidDevicePath(settings.devicePath, why)) {
     why = "path " + why;
     return kErrArgument;
   }
@@ -93,10 +93,10 @@ bool WriteState(const std::string& tokenFolder, const TokenState& state) {
 }
 
 FaultDecision ConsultFaults(const std::string& bay, const std::string& tokenFolder,
-                            const TokenSpec& spec, const char* function) {
+                            const TokenSettings& settings, const char* function) {
   FaultDecision d;
   const Fault* failing = nullptr;
-  for (const Fault& f : spec.faults) {
+  for (const Fault& f : settings.faults) {
     const bool exact = f.function == function;
     if (!exact && f.function != "*") continue;
     if (f.latencyMs > d.latencyMs) d.latencyMs = f.latencyMs;
@@ -127,9 +127,9 @@ int ResetBay() {
   return rc;
 }
 
-int Plug(const TokenSpec& spec, std::string* error) {
+int Plug(const TokenSettings& settings, std::string* error) {
   std::string why;
-  int rc = CheckSpec(spec, why);
+  int rc = CheckSettings(settings, why);
   if (rc != kOk) {
     if (error) *error = why;
     return rc;
@@ -145,11 +145,11 @@ int Plug(const TokenSpec& spec, std::string* error) {
   ListPlugged(plugged);
   for (const PluggedToken& t : plugged) {
     const char* clash = nullptr;
-    if (t.serialName == spec.SerialName())
+    if (t.serialName == settings.SerialName())
       clash = "serial";
-    else if (spec.driverIndex != kNoDriverIndex && t.spec.driverIndex == spec.driverIndex)
+    else if (settings.driverIndex != kNoDriverIndex && t.settings.driverIndex == settings.driverIndex)
       clash = "driver index";
-    else if (EqualNoCase(t.spec.DevicePath(), spec.DevicePath()))
+    else if (EqualNoCase(t.settings.DevicePath(), settings.DevicePath()))
       clash = "device path";
     if (clash) {
       if (error) *error = Format("token %s already plugged with the same %s", t.serialName.c_str(), clash);
@@ -158,12 +158,12 @@ int Plug(const TokenSpec& spec, std::string* error) {
   }
   // Built aside and renamed in, so a watcher never sees half a token.
   const std::string temp =
-      JoinPath(bay, Format(".plug.%s.%lu", spec.SerialName().c_str(), GetCurrentProcessId()));
+      JoinPath(bay, Format(".plug.%s.%lu", settings.SerialName().c_str(), GetCurrentProcessId()));
   DeleteTree(temp);
-  rc = WriteTokenFolder(temp, spec);
+  rc = WriteTokenFolder(temp, settings);
   if (rc == kOk) {
     // What the libraries will read back must be what was described.
-    TokenSpec check;
+    TokenSettings check;
     std::string why2;
     if (ReadTokenFolder(temp, check, why2) != kOk) {
       DeleteTree(temp);
@@ -172,14 +172,14 @@ int Plug(const TokenSpec& spec, std::string* error) {
     }
   }
   TokenState state;
-  state[kTriesLeftKey] = spec.triesLeft < 0 ? spec.maxTries : spec.triesLeft;
+  state[kTriesLeftKey] = settings.triesLeft < 0 ? settings.maxTries : settings.triesLeft;
   if (rc == kOk && !WriteState(temp, state)) rc = kErrIo;
   // Tells the watchers a new plug from the same token plugged again
   // between two of their looks.
   if (rc == kOk && !WriteWholeFile(JoinPath(temp, kPlugIdFile),
                                    Format("%lu-%lu-%.3f", GetCurrentProcessId(), GetTickCount(), NowMs())))
     rc = kErrIo;
-  if (rc == kOk && !MoveFileA(temp.c_str(), TokenFolderInBay(bay, spec.SerialName()).c_str()))
+  if (rc == kOk && !MoveFileA(temp.c_str(), TokenFolderInBay(bay, settings.SerialName()).c_str()))
     rc = kErrIo;
   if (rc != kOk) {
     DeleteTree(temp);
@@ -187,16 +187,16 @@ int Plug(const TokenSpec& spec, std::string* error) {
     return rc;
   }
   AppendTrace("tokensim", "plug", 0, -1,
-              Format("serial=%s driver=%d path=%s", spec.SerialName().c_str(), spec.driverIndex,
-                     spec.DevicePath().c_str()));
+              Format("serial=%s driver=%d path=%s", settings.SerialName().c_str(), settings.driverIndex,
+                     settings.DevicePath().c_str()));
   return kOk;
 }
 
 int PlugFolder(const std::string& folder, std::string& error) {
-  TokenSpec spec;
-  const int rc = ReadTokenFolder(folder, spec, error);
+  TokenSettings settings;
+  const int rc = ReadTokenFolder(folder, settings, error);
   if (rc != kOk) return rc;
-  return Plug(spec, &error);
+  return Plug(settings, &error);
 }
 
 int Unplug(const std::string& serial) {
@@ -237,12 +237,12 @@ int ReadPlugged(const std::string& serial, PluggedToken& token) {
   if (name.empty()) return kErrArgument;
   const std::string folder = TokenFolderInBay(BayFolder(), name);
   std::string error;
-  const int rc = ReadTokenFolder(folder, token.spec, error);
+  const int rc = ReadTokenFolder(folder, token.settings, error);
   if (rc != kOk) return rc;
   token.serialName = name;
   const TokenState state = ReadState(folder);
   auto it = state.find(kTriesLeftKey);
-  token.triesLeft = it == state.end() ? token.spec.maxTries : it->second;
+  token.triesLeft = it == state.end() ? token.settings.maxTries : it->second;
   return kOk;
 }
 
@@ -270,9 +270,9 @@ int ChangePlugged(const std::string& serial, Change change) {
   if (rc != kOk) return rc;
   const std::string folder = TokenFolderInBay(bay, t.serialName);
   TokenState state = ReadState(folder);
-  rc = change(t.spec, state);
+  rc = change(t.settings, state);
   if (rc != kOk) return rc;
-  rc = WriteTokenFolder(folder, t.spec);
+  rc = WriteTokenFolder(folder, t.settings);
   if (rc == kOk && !WriteState(folder, state)) rc = kErrIo;
   return rc;
 }
@@ -283,10 +283,10 @@ int SetFault(const std::string& serial, const Fault& fault) {
   if ((fault.function != "*" && !IsCardFunction(fault.function)) || fault.from < 1 || fault.count < 0 || fault.latencyMs < 0 ||
       fault.latencyMs > 60000 || fault.status > 0xFFFF)
     return kErrArgument;
-  return ChangePlugged(serial, [&](TokenSpec& spec, TokenState& state) {
-    for (auto it = spec.faults.begin(); it != spec.faults.end();)
-      it = it->function == fault.function ? spec.faults.erase(it) : it + 1;
-    spec.faults.push_back(fault);
+  return ChangePlugged(serial, [&](TokenSettings& settings, TokenState& state) {
+    for (auto it = settings.faults.begin(); it != settings.faults.end();)
+      it = it->function == fault.function ? settings.faults.erase(it) : it + 1;
+    settings.faults.push_back(fault);
     state.erase("calls." + fault.function);
     return kOk;
   });
@@ -301,8 +301,8 @@ int SetLatency(const std::string& serial, const std::string& function, int ms) {
 }
 
 int ClearFaults(const std::string& serial) {
-  return ChangePlugged(serial, [](TokenSpec& spec, TokenState& state) {
-    spec.faults.clear();
+  return ChangePlugged(serial, [](TokenSettings& settings, TokenState& state) {
+    settings.faults.clear();
     for (auto it = state.begin(); it != state.end();)
       it = it->first.compare(0, 6, "calls.") == 0 ? state.erase(it) : std::next(it);
     return kOk;
@@ -310,8 +310,8 @@ int ClearFaults(const std::string& serial) {
 }
 
 int SetTriesLeft(const std::string& serial, int tries) {
-  return ChangePlugged(serial, [&](TokenSpec& spec, TokenState& state) {
-    if (tries < 0 || tries > spec.maxTries) return kErrArgument;
+  return ChangePlugged(serial, [&](TokenSettings& settings, TokenState& state) {
+    if (tries < 0 || tries > settings.maxTries) return kErrArgument;
     state[kTriesLeftKey] = tries;
     return kOk;
   });

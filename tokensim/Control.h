@@ -69,7 +69,7 @@ struct Fault {
   int latencyMs = 0;     // added to every call of the function
 };
 
-struct TokenSpec {
+struct TokenSettings {
   std::vector<unsigned char> serial;  // at least 4 bytes; TK_GET_BCDSN returns all
   int driverIndex = 0;                // 0-3, or kNoDriverIndex
   std::string devicePath;             // empty: derived from the serial
@@ -84,6 +84,9 @@ struct TokenSpec {
   std::string DevicePath() const;   // as set, or the derived one
 };
 
+// The former name, kept only until the token tests use TokenSettings.
+using TokenSpec = TokenSettings;
+
 // ---- the bay ------------------------------------------------------------
 std::string BayFolder();                    // TOKENSIM_BAY or <module folder>\bay
 void SetBayFolder(const std::string& folder);  // sets TOKENSIM_BAY for this process and its children
@@ -91,18 +94,18 @@ int ResetBay();                              // unplugs everything, clears trace
 
 // ---- token folders --------------------------------------------------------
 // Reads FOLDER\token.ini. On failure, error says which line and key.
-int ReadTokenFolder(const std::string& folder, TokenSpec& spec, std::string& error);
-int WriteTokenFolder(const std::string& folder, const TokenSpec& spec);
+int ReadTokenFolder(const std::string& folder, TokenSettings& settings, std::string& error);
+int WriteTokenFolder(const std::string& folder, const TokenSettings& settings);
 
 // ---- plugging -------------------------------------------------------------
-int Plug(const TokenSpec& spec, std::string* error = nullptr);
+int Plug(const TokenSettings& settings, std::string* error = nullptr);
 int PlugFolder(const std::string& folder, std::string& error);
 int Unplug(const std::string& serial);  // eight hex digits, any case
 int UnplugAll();
 
 struct PluggedToken {
   std::string serialName;
-  TokenSpec spec;
+  TokenSettings settings;
   int triesLeft = 0;  // current value from the bay's state
 };
 int ListPlugged(std::vector<PluggedToken>& tokens);

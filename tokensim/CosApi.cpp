@@ -41,7 +41,7 @@ void Wipe(void* p, size_t n) { SecureZeroMemory(p, n); }
 struct Connection {
   std::string bay;
   std::string folder;
-  TokenSpec spec;
+  TokenSettings settings;
   int df = 0;        // 0 master file, else 0x0011 / 0x0012
   int ef = 0;        // 0 none, else 0x0008 / 0x000F
   std::vector<unsigned char> efBytes;
@@ -55,13 +55,13 @@ struct Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection() {
-    if (!spec.pin.empty()) Wipe(spec.pin.data(), spec.pin.size());
+    if (!settings.pin.empty()) Wipe(settings.pin.data(), settings.pin.size());
     Wipe(key, sizeof key);
     Wipe(challenge, sizeof challenge);
   }
   const CardDirectory* Dir(int id) const {
-    if (id == 0x0011) return &spec.dir11;
-    if (id == 0x0012) return &spec.dir12;
+    if (id == 0x0011) return &settings.dir11;
+    if (id == 0x0012) return &settings.dir12;
     return nullptr;
   }
   int DfIndex() const { return df == 0x0011 ? 1 : df == 0x0012 ? 2 : 0; }
@@ -135,7 +135,7 @@ int Command(const char* fn, int handle, bool hasStatus, unsigned short* sw, std:
       result = kRemoved;
       status = hasStatus ? 0 : -1;
     } else {
-      const FaultDecision d = ConsultFaults(c->bay, c->folder, c->spec, fn);
+      const FaultDecision d = ConsultFaults(c->bay, c->folder, c->settings, fn);
       if (d.latencyMs) Sleep(static_cast<DWORD>(d.latencyMs));
       if (d.fails) {
         result = d.result;
@@ -165,7 +165,7 @@ int Open(const char* fn, const std::string& args, Match match) noexcept {
     ListPlugged(tokens);
     const PluggedToken* found = nullptr;
     for (const PluggedToken& t : tokens) {
-      if (match(t.spec)) {
+      if (match(t.settings)) {
         found = &t;
         break;
       }
@@ -174,8 +174,8 @@ int Open(const char* fn, const std::string& args, Match match) noexcept {
     std::string extra;
     if (found) {
       conn->folder = TokenFolderInBay(conn->bay, found->serialName);
-      conn->spec = found->spec;
-      const FaultDecision d = ConsultFaults(conn->bay, conn->folder, conn->spec, fn);
+      conn->settings = found->settings;
+      const FaultDecision d = ConsultFaults(conn->bay, conn->folder, conn->settings, fn);
       if (d.latencyMs) Sleep(static_cast<DWORD>(d.latencyMs));
       extra = " serial=" + found->serialName;
       if (d.fails) {
@@ -186,7 +186,7 @@ int Open(const char* fn, const std::string& args, Match match) noexcept {
       }
     }
     for (PluggedToken& t : tokens)
-      if (!t.spec.pin.empty()) Wipe(t.spec.pin.data(), t.spec.pin.size());
+      if (!t.settings.pin.empty()) Wipe(t.settings.pin.data(), t.settings.pin.size());
     AppendTrace("tk_cosapi", fn, handle, -1, args + extra);
     return handle;
   } catch (...) {
@@ -208,7 +208,7 @@ extern "C" {
 
 int TK_API TK_Open(int index) {
   return Open("TK_Open", Format("index=%d", index),
-              [&](const TokenSpec& s) { return s.driverIndex == index; });
+              [&](const TokenSettings& s) { return s.driverIndex == index; });
 }
 
 int TK_API TK_OpenByPath(const char* devicePath) {
@@ -219,7 +219,7 @@ int TK_API TK_OpenByPath(const char* devicePath) {
   // Paths are compared as Windows compares them, without regard to case.
   const std::string path(devicePath, strnlen(devicePath, 1024));
   return Open("TK_OpenByPath", "path=" + path,
-              [&](const TokenSpec& s) { return EqualNoCase(s.DevicePath(), path); });
+              [&](const TokenSettings& s) { return EqualNoCase(s.DevicePath(), path); });
 }
 
 int TK_API TK_Close(int handle) {
@@ -249,7 +249,7 @@ int TK_API TK_IC_RESET(int handle, unsigned char* answer) {
                    // historical bytes; 13 bytes fit both callers' buffers.
                    const unsigned char atr[] = {0x3B, 0x69, 0x00, 0x00, 'T', 'S', 'I', 'M', 0x01};
                    std::memcpy(answer, atr, sizeof atr);
-                   std::memcpy(answer + sizeof atr, c.spec.serial.data(), 4);
+                   std::memcpy(answer + sizeof atr, c.settings.serial.data(), 4);
                    return 0;
                  });
 }
@@ -258,8 +258,8 @@ int TK_API TK_GET_BCDSN(int handle, unsigned char* buffer) {
   return Command("TK_GET_BCDSN", handle, false, nullptr, Format("handle=%d", handle),
                  [&](Connection& c, int&) {
                    if (!buffer) return kNullBuffer;
-                   const size_t n = c.spec.serial.size() < 64 ? c.spec.serial.size() : 64;
-                   std::memcpy(buffer, c.spec.serial.data(), n);
+                   const size_t n = c.settings.serial.size() < 64 ? c.settings.serial.size() : 64;
+                   std::memcpy(buffer, c.settings.serial.data(), n);
                    return 0;
                  });
 }
@@ -268,7 +268,7 @@ int TK_API TK_GetDevicePath(int handle, char* buffer, int size) {
   return Command("TK_GetDevicePath", handle, false, nullptr,
                  Format("handle=%d size=%d", handle, size), [&](Connection& c, int&) {
                    if (!buffer) return kNullBuffer;
-                   const std::string path = c.spec.DevicePath();
+                   const std::string path = c.settings.DevicePath();
                    if (size <= 0) return kTooSmall;
                    if (path.size() + 1 > static_cast<size_t>(size)) {
                      buffer[0] = '\0';
@@ -356,16 +356,16 @@ int TK_API Verify_Pin(int handle, int p1, int length, const unsigned char* pinBl
                    MutexLock bayLock(mutex.get());
                    TokenState state = ReadState(c.folder);
                    auto it = state.find(kTriesLeftKey);
-                   int tries = it == state.end() ? c.spec.maxTries : it->second;
+                   int tries = it == state.end() ? c.settings.maxTries : it->second;
                    if (tries <= 0) {
                      c.verified = false;
                      return (sw = kSwBlocked), 0;
                    }
                    unsigned char expected[keyfold::kPinBlockSize] = {};
-                   keyfold::MakePinBlock(c.spec.pin.c_str(), expected);
+                   keyfold::MakePinBlock(c.settings.pin.c_str(), expected);
                    const bool match = std::memcmp(expected, pinBlock, 6) == 0;
                    Wipe(expected, sizeof expected);
-                   tries = match ? c.spec.maxTries : tries - 1;
+                   tries = match ? c.settings.maxTries : tries - 1;
                    state[kTriesLeftKey] = tries;
                    WriteState(c.folder, state);
                    c.verified = match;
@@ -444,7 +444,7 @@ int TK_API External_Authentication(int handle, int length, const unsigned char* 
                    // with another PIN cannot produce it.
                    unsigned char key[8];
                    unsigned char expected[8];
-                   PinKey(c.spec.pin.c_str(), c.spec.pin.size(), key);
+                   PinKey(c.settings.pin.c_str(), c.settings.pin.size(), key);
                    Encipher(key, c.challenge, expected);
                    const bool ok = std::memcmp(expected, reply, static_cast<size_t>(length)) == 0;
                    Wipe(key, sizeof key);

@@ -58,10 +58,10 @@ int Plug(const std::string& folder) {
   if (rc == kErrNotFound || rc == kErrMalformed || rc == kErrArgument)
     return Fail(kExitFolder, Format("%s: %s", folder.c_str(), error.c_str()));
   if (rc != kOk) return Fail(ExitFor(rc), Format("%s: %s", folder.c_str(), error.c_str()));
-  TokenSpec spec;
-  ReadTokenFolder(folder, spec, error);
-  std::printf("plugged %s at driver index %s: %s\n", spec.SerialName().c_str(),
-              DriverText(spec.driverIndex).c_str(), spec.DevicePath().c_str());
+  TokenSettings settings;
+  ReadTokenFolder(folder, settings, error);
+  std::printf("plugged %s at driver index %s: %s\n", settings.SerialName().c_str(),
+              DriverText(settings.driverIndex).c_str(), settings.DevicePath().c_str());
   return kExitOk;
 }
 
@@ -80,8 +80,8 @@ int List() {
   ListPlugged(tokens);
   for (const PluggedToken& t : tokens) {
     std::printf("%s  driver %s  tries %d/%d  faults %u  %s\n", t.serialName.c_str(),
-                DriverText(t.spec.driverIndex).c_str(), t.triesLeft, t.spec.maxTries,
-                static_cast<unsigned>(t.spec.faults.size()), t.spec.DevicePath().c_str());
+                DriverText(t.settings.driverIndex).c_str(), t.triesLeft, t.settings.maxTries,
+                static_cast<unsigned>(t.settings.faults.size()), t.settings.DevicePath().c_str());
   }
   return kExitOk;
 }

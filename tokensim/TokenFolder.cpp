@@ -45,11 +45,11 @@ std::vector<unsigned char> CardFile::CardBytes() const {
   return out;
 }
 
-std::string TokenSpec::SerialName() const {
+std::string TokenSettings::SerialName() const {
   return HexBytes(serial.data(), serial.size() < 4 ? serial.size() : 4);
 }
 
-std::string TokenSpec::DevicePath() const {
+std::string TokenSettings::DevicePath() const {
   if (!devicePath.empty()) return devicePath;
   // Shaped like a USB device-interface path, so it looks like what Keyfold
   // meets on a real machine.
@@ -95,13 +95,13 @@ bool ParseStatus(const std::string& text, int& out) {
 
 class Parser {
  public:
-  Parser(std::string folder, TokenSpec& spec, std::string& error)
-      : folder_(std::move(folder)), spec_(spec), error_(error) {}
+  Parser(std::string folder, TokenSettings& settings, std::string& error)
+      : folder_(std::move(folder)), token_(settings), error_(error) {}
 
   int Run(const std::vector<unsigned char>& bytes) {
-    spec_ = TokenSpec();
-    spec_.dir11.present = false;
-    spec_.dir12.present = false;
+    token_ = TokenSettings();
+    token_.dir11.present = false;
+    token_.dir12.present = false;
     std::string text(bytes.begin(), bytes.end());
     if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
     size_t pos = 0;
@@ -159,7 +159,7 @@ class Parser {
     }
     if (lower == "dir 0011" || lower == "dir 0012") {
       section_ = lower;
-      dir_ = lower == "dir 0011" ? &spec_.dir11 : &spec_.dir12;
+      dir_ = lower == "dir 0011" ? &token_.dir11 : &token_.dir12;
       dir_->present = true;
       return;
     }
@@ -170,8 +170,8 @@ class Parser {
       Fault f;
       f.function = fn;
       f.fails = false;
-      spec_.faults.push_back(f);
-      fault_ = static_cast<int>(spec_.faults.size()) - 1;
+      token_.faults.push_back(f);
+      fault_ = static_cast<int>(token_.faults.size()) - 1;
       faultSet_.push_back(false);
       return;
     }
@@ -183,25 +183,25 @@ class Parser {
       std::vector<unsigned char> b;
       if (!ParseHex(value, b) || b.size() < 4 || b.size() > 64)
         return FailKey(key, "must be 4 to 64 bytes in hex (got '" + value + "')");
-      spec_.serial = b;
+      token_.serial = b;
     } else if (key == "driver") {
       if (LowerAscii(value) == "none")
-        spec_.driverIndex = kNoDriverIndex;
-      else if (!ParseInt(value, 0, 3, spec_.driverIndex))
+        token_.driverIndex = kNoDriverIndex;
+      else if (!ParseInt(value, 0, 3, token_.driverIndex))
         return FailKey(key, "must be 0-3 or none (got '" + value + "')");
     } else if (key == "path") {
       std::string why;
       if (!ValidDevicePath(value, why)) return FailKey(key, why);
-      spec_.devicePath = value;
+      token_.devicePath = value;
     } else if (key == "pin") {
       if (value.size() < 2 || value.size() > 8)
         return FailKey(key, Format("must be 2-8 bytes (got %u)", static_cast<unsigned>(value.size())));
-      spec_.pin = value;
+      token_.pin = value;
     } else if (key == "tries") {
-      if (!ParseInt(value, 1, 15, spec_.maxTries))
+      if (!ParseInt(value, 1, 15, token_.maxTries))
         return FailKey(key, "must be 1-15 (got '" + value + "')");
     } else if (key == "tries left") {
-      if (!ParseInt(value, 0, 15, spec_.triesLeft))
+      if (!ParseInt(value, 0, 15, token_.triesLeft))
         return FailKey(key, "must be 0-15 (got '" + value + "')");
       triesLeftLine_ = lineNo_;
     } else {
@@ -292,7 +292,7 @@ class Parser {
   }
 
   void FaultKey(const std::string& key, const std::string& value) {
-    Fault& f = spec_.faults[static_cast<size_t>(fault_)];
+    Fault& f = token_.faults[static_cast<size_t>(fault_)];
     if (key == "result") {
       if (!ParseInt(value, -2147483647L, 2147483647L, f.result))
         return FailKey(key, "must be a decimal number (got '" + value + "')");
@@ -323,8 +323,8 @@ class Parser {
   void Finish() {
     for (size_t i = 0; i < faultSet_.size(); ++i) {
       if (!faultSet_[i]) {
-        lineNo_ = sections_["fault " + LowerAscii(spec_.faults[i].function)];
-        return Fail("[fault " + spec_.faults[i].function +
+        lineNo_ = sections_["fault " + LowerAscii(token_.faults[i].function)];
+        return Fail("[fault " + token_.faults[i].function +
                     "] sets none of fail, result, status, latency");
       }
     }
@@ -337,16 +337,16 @@ class Parser {
       ok_ = false;
       return;
     }
-    if (spec_.serial.empty()) return missing("serial");
-    if (spec_.pin.empty()) return missing("pin");
-    if (spec_.triesLeft > spec_.maxTries) {
+    if (token_.serial.empty()) return missing("serial");
+    if (token_.pin.empty()) return missing("pin");
+    if (token_.triesLeft > token_.maxTries) {
       lineNo_ = triesLeftLine_;
       FailKey("tries left", "is more than tries");
     }
   }
 
   std::string folder_;
-  TokenSpec& spec_;
+  TokenSettings& token_;
   std::string& error_;
   bool ok_ = true;
   int lineNo_ = 0;
@@ -402,7 +402,7 @@ bool ValidDevicePath(const std::string& path, std::string& why) {
   return true;
 }
 
-int ReadTokenFolder(const std::string& folder, TokenSpec& spec, std::string& error) {
+int ReadTokenFolder(const std::string& folder, TokenSettings& settings, std::string& error) {
   error.clear();
   if (!DirectoryExists(folder)) {
     error = "no token folder at " + folder;
@@ -413,32 +413,32 @@ int ReadTokenFolder(const std::string& folder, TokenSpec& spec, std::string& err
     error = "no token.ini in " + folder;
     return kErrNotFound;
   }
-  return Parser(folder, spec, error).Run(bytes);
+  return Parser(folder, settings, error).Run(bytes);
 }
 
-int WriteTokenFolder(const std::string& folder, const TokenSpec& spec) {
+int WriteTokenFolder(const std::string& folder, const TokenSettings& settings) {
   std::string why;
-  if (spec.serial.size() < 4 || spec.serial.size() > 64 || spec.driverIndex < kNoDriverIndex ||
-      spec.driverIndex > 3 || spec.pin.size() < 2 || spec.pin.size() > 8 || spec.maxTries < 1 ||
-      spec.maxTries > 15 || spec.triesLeft > spec.maxTries ||
-      (!spec.devicePath.empty() && !ValidDevicePath(spec.devicePath, why)))
+  if (settings.serial.size() < 4 || settings.serial.size() > 64 || settings.driverIndex < kNoDriverIndex ||
+      settings.driverIndex > 3 || settings.pin.size() < 2 || settings.pin.size() > 8 || settings.maxTries < 1 ||
+      settings.maxTries > 15 || settings.triesLeft > settings.maxTries ||
+      (!settings.devicePath.empty() && !ValidDevicePath(settings.devicePath, why)))
     return kErrArgument;
   if (!CreateDirectories(folder)) return kErrIo;
   bool ok = true;
   std::string ini = "; tokensim token\r\n[token]\r\n";
-  ini += "serial = " + HexBytes(spec.serial) + "\r\n";
-  if (spec.driverIndex == kNoDriverIndex)
+  ini += "serial = " + HexBytes(settings.serial) + "\r\n";
+  if (settings.driverIndex == kNoDriverIndex)
     ini += "driver = none\r\n";
   else
-    ini += Format("driver = %d\r\n", spec.driverIndex);
-  if (!spec.devicePath.empty()) ini += "path = " + spec.devicePath + "\r\n";
-  ini += "pin = " + spec.pin + "\r\n";
-  ini += Format("tries = %d\r\n", spec.maxTries);
-  if (spec.triesLeft >= 0) ini += Format("tries left = %d\r\n", spec.triesLeft);
+    ini += Format("driver = %d\r\n", settings.driverIndex);
+  if (!settings.devicePath.empty()) ini += "path = " + settings.devicePath + "\r\n";
+  ini += "pin = " + settings.pin + "\r\n";
+  ini += Format("tries = %d\r\n", settings.maxTries);
+  if (settings.triesLeft >= 0) ini += Format("tries left = %d\r\n", settings.triesLeft);
   const struct {
     const char* id;
     const CardDirectory* dir;
-  } dirs[] = {{"0011", &spec.dir11}, {"0012", &spec.dir12}};
+  } dirs[] = {{"0011", &settings.dir11}, {"0012", &settings.dir12}};
   for (const auto& d : dirs) {
     if (!d.dir->present) continue;
     ini += Format("\r\n[dir %s]\r\n", d.id);
@@ -462,7 +462,7 @@ int WriteTokenFolder(const std::string& folder, const TokenSpec& spec) {
              RawValue(folder, Format("%s-container.bin", d.id), ctr.CardBytes(), ok) + "\r\n";
     }
   }
-  for (const Fault& f : spec.faults) {
+  for (const Fault& f : settings.faults) {
     ini += "\r\n[fault " + f.function + "]\r\n";
     ini += f.fails ? "fail = yes\r\n" : "fail = no\r\n";
     if (f.fails) {

@@ -32,6 +32,6 @@ struct FaultDecision {
 };
 // Counts the call in the bay when a failing fault is set for the function.
 FaultDecision ConsultFaults(const std::string& bay, const std::string& tokenFolder,
-                            const TokenSpec& spec, const char* function);
+                            const TokenSettings& settings, const char* function);
 
 }  // namespace tokensim

@@ -79,12 +79,12 @@ void ScanBay(const std::string& bay, Seen& seen, std::vector<std::string>* arriv
   }
   for (const auto& [n, id] : present) {
     if (seen.count(n)) continue;
-    TokenSpec spec;
+    TokenSettings settings;
     std::string error;
     // A token folder that does not read yet is looked at again next time.
-    if (ReadTokenFolder(TokenFolderInBay(bay, n), spec, error) != kOk) continue;
-    if (!spec.pin.empty()) SecureZeroMemory(spec.pin.data(), spec.pin.size());
-    seen[n] = SeenToken{spec.DevicePath(), id};
+    if (ReadTokenFolder(TokenFolderInBay(bay, n), settings, error) != kOk) continue;
+    if (!settings.pin.empty()) SecureZeroMemory(settings.pin.data(), settings.pin.size());
+    seen[n] = SeenToken{settings.DevicePath(), id};
     if (arrived) arrived->push_back(seen[n].path);
   }
 }

@@ -16,8 +16,8 @@ std::vector<unsigned char> FakeCertificate(size_t n, unsigned seed) {
   return v;
 }
 
-TokenSpec MakeToken(std::vector<unsigned char> serial, int driver, const std::string& pin) {
-  TokenSpec t;
+TokenSettings MakeToken(std::vector<unsigned char> serial, int driver, const std::string& pin) {
+  TokenSettings t;
   t.serial = std::move(serial);
   t.driverIndex = driver;
   t.pin = pin;

@@ -72,7 +72,7 @@ struct Watch {
 std::vector<unsigned char> Pattern(size_t n, unsigned seed);
 // A DER-shaped blob (SEQUENCE header and a pattern) of exactly n bytes.
 std::vector<unsigned char> FakeCertificate(size_t n, unsigned seed);
-tokensim::TokenSpec MakeToken(std::vector<unsigned char> serial, int driver,
+tokensim::TokenSettings MakeToken(std::vector<unsigned char> serial, int driver,
                               const std::string& pin = "1234");
 
 // Runs a program from the test's folder and returns its exit code; output

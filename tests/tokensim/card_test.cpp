@@ -32,8 +32,8 @@ TEST(Exports, EveryBoundNameExistsUndecorated) {
 }
 
 TEST_F(CardTest, OpensByDriverIndexAndByPathInAnyCase) {
-  TokenSpec a = MakeToken({0x0A, 0xBC, 0x00, 0xFF, 0x12, 0x34}, 0);
-  TokenSpec b = MakeToken({0x11, 0x22, 0x33, 0x44}, 2);
+  TokenSettings a = MakeToken({0x0A, 0xBC, 0x00, 0xFF, 0x12, 0x34}, 0);
+  TokenSettings b = MakeToken({0x11, 0x22, 0x33, 0x44}, 2);
   b.devicePath = "\\\\?\\TKSIM#Vid_1D99&Pid_0001#Mixed#{0}";
   ASSERT_EQ(Plug(a), kOk);
   ASSERT_EQ(Plug(b), kOk);
@@ -80,7 +80,7 @@ TEST_F(CardTest, PlugRefusesClashesAndUnplugEndsConnections) {
   EXPECT_NE(error.find("driver index"), std::string::npos) << error;
 
   // A fifth token has no driver index: reachable by path only.
-  TokenSpec fifth = MakeToken({5, 5, 5, 5}, kNoDriverIndex);
+  TokenSettings fifth = MakeToken({5, 5, 5, 5}, kNoDriverIndex);
   ASSERT_EQ(Plug(fifth), kOk);
   ASSERT_EQ(Plug(MakeToken({6, 6, 6, 6}, kNoDriverIndex)), kOk);
   CosApi api;
@@ -135,7 +135,7 @@ TEST_F(CardTest, FilesReadInChunksAtOffsets) {
   CosApi api;
   for (size_t size : sizes) {
     SCOPED_TRACE(size);
-    TokenSpec t = MakeToken({0xA0, 0, 0, 1}, 0);
+    TokenSettings t = MakeToken({0xA0, 0, 0, 1}, 0);
     t.dir12.certificate = CardFile::Certificate(FakeCertificate(size, 5));
     t.dir12.container = CardFile::Text("名称 container");  // GBK bytes, kept as they are
     ASSERT_EQ(Plug(t), kOk);
@@ -164,7 +164,7 @@ TEST_F(CardTest, FilesReadInChunksAtOffsets) {
 }
 
 TEST_F(CardTest, StatusWordsAsACardGivesThem) {
-  TokenSpec t = MakeToken({0xB0, 0, 0, 1}, 0);
+  TokenSettings t = MakeToken({0xB0, 0, 0, 1}, 0);
   t.dir12 = CardDirectory();
   t.dir12.present = false;                                   // no second directory
   t.dir11.container = CardFile::Raw({0xFF, 0xFF});           // an empty file

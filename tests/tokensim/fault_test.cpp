@@ -52,7 +52,7 @@ TEST_F(FaultTest, OpenResetAndCommandsFailAsConfigured) {
                         {"TK_GetDevicePath", -1, -1}, {"TK_GET_BCDSN", -2, -1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.function);
-    TokenSpec t = MakeToken({0xE1, 0, 0, 1}, 3);
+    TokenSettings t = MakeToken({0xE1, 0, 0, 1}, 3);
     Fault f;
     f.function = c.function;
     f.result = c.result;

@@ -38,7 +38,7 @@ int TriesLeft(const std::string& serial) {
 }
 
 TEST_F(PinTest, WrongPinCountsDownBlocksAndCorrectPinResets) {
-  TokenSpec t = MakeToken({0xD0, 0, 0, 1}, 0, "123456");
+  TokenSettings t = MakeToken({0xD0, 0, 0, 1}, 0, "123456");
   t.maxTries = 3;
   ASSERT_EQ(Plug(t), kOk);
   const struct {

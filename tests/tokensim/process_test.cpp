@@ -120,7 +120,7 @@ double TraceTime(const std::vector<TraceRecord>& trace, const char* function, DW
 }
 
 TEST_F(ProcessTest, PlugAndUnplugByAnyProcessNotifyTheWindowQuickly) {
-  TokenSpec already = MakeToken({0xF0, 0, 0, 1}, 0);
+  TokenSettings already = MakeToken({0xF0, 0, 0, 1}, 0);
   ASSERT_EQ(Plug(already), kOk);  // present before registering: not notified
   Watch watch;
   ASSERT_TRUE(watch.Register && watch.Unregister);
@@ -129,7 +129,7 @@ TEST_F(ProcessTest, PlugAndUnplugByAnyProcessNotifyTheWindowQuickly) {
   EXPECT_EQ(watch.Register(window.hwnd(), 1), 0);  // flags must be 0
   ASSERT_NE(watch.Register(window.hwnd(), 0), 0);
 
-  TokenSpec t = MakeToken({0xF1, 0, 0, 1}, 1);
+  TokenSettings t = MakeToken({0xF1, 0, 0, 1}, 1);
   t.devicePath = "\\\\?\\TKSIM#Vid_1D99&Pid_0001#F1000001#{Upper}";
   const std::string folder = bay_ + "-source";
   ASSERT_EQ(WriteTokenFolder(folder, t), kOk);
@@ -298,9 +298,9 @@ TEST_F(ProcessTest, CommandLinePlugsListsAndUnplugs) {
   EXPECT_EQ(RunProgram(Exe() + " fault 0abc00ff Read_Binary status=6A82 from=2", &out), 0) << out;
   PluggedToken t;
   ASSERT_EQ(ReadPlugged("0ABC00FF", t), kOk);
-  ASSERT_EQ(t.spec.faults.size(), 1u);
-  EXPECT_EQ(t.spec.faults[0].status, 0x6A82);
-  EXPECT_EQ(t.spec.faults[0].from, 2);
+  ASSERT_EQ(t.settings.faults.size(), 1u);
+  EXPECT_EQ(t.settings.faults[0].status, 0x6A82);
+  EXPECT_EQ(t.settings.faults[0].from, 2);
   EXPECT_EQ(RunProgram(Exe() + " fault 0abc00ff No_Such_Call", &out), 1) << out;
   EXPECT_EQ(RunProgram(Exe() + " unplug 11223344", &out), 3) << out;
   EXPECT_EQ(RunProgram(Exe() + " unplug 0abc00ff", &out), 0) << out;

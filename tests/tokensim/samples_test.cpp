@@ -41,11 +41,11 @@ TEST_F(SampleTest, SampleTokensHoldDemoCaCertificates) {
   } samples[] = {{"zhang-wei", 2, "张伟"}, {"li-na", 1, "李娜"}};
   for (const auto& s : samples) {
     SCOPED_TRACE(s.folder);
-    TokenSpec spec;
+    TokenSettings settings;
     std::string error;
-    ASSERT_EQ(ReadTokenFolder(JoinPath(root, s.folder), spec, error), kOk) << error;
+    ASSERT_EQ(ReadTokenFolder(JoinPath(root, s.folder), settings, error), kOk) << error;
     size_t count = 0;
-    for (const CardDirectory* d : {&spec.dir11, &spec.dir12}) {
+    for (const CardDirectory* d : {&settings.dir11, &settings.dir12}) {
       if (d->certificate.kind != CardFile::Kind::Certificate) continue;
       ++count;
       CertificateContext c(d->certificate.payload);
@@ -56,7 +56,7 @@ TEST_F(SampleTest, SampleTokensHoldDemoCaCertificates) {
       EXPECT_TRUE(d->container.present());
     }
     EXPECT_EQ(count, s.certificates);
-    CertificateContext first(spec.dir11.certificate.payload);
+    CertificateContext first(settings.dir11.certificate.payload);
     EXPECT_EQ(NameOf(first.p, 0), s.firstSubject);
     EXPECT_EQ(NameOf(first.p, CERT_NAME_ISSUER_FLAG), "青川演示证书中心 Demo Root CA");
     ASSERT_EQ(PlugFolder(JoinPath(root, s.folder), error), kOk) << error;
@@ -67,7 +67,7 @@ TEST_F(SampleTest, SampleTokensHoldDemoCaCertificates) {
   CosApi api;
   PluggedToken li;
   ASSERT_EQ(ReadPlugged("1F2E3D4C", li), kOk);
-  const int h = api.OpenByPath(li.spec.DevicePath().c_str());
+  const int h = api.OpenByPath(li.settings.DevicePath().c_str());
   ASSERT_GT(h, 0);
   const unsigned char d12[] = {0x00, 0x12};
   for (const unsigned char file : {0x08, 0x0F}) {
