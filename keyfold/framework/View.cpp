@@ -1,5 +1,7 @@
 #include "keyfold/framework/View.h"
 
+#include "keyfold/framework/FrameWnd.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -193,6 +195,10 @@ bool CFormView::OnCmdMsg(UINT nID, CmdCode code, CCmdUI* pCmdUI) {
 bool CFormView::PreTranslateMessage(MSG* pMsg) {
   if (pMsg->message < WM_KEYFIRST || pMsg->message > WM_KEYLAST) return false;
   if (pMsg->hwnd != m_hWnd && !::IsChild(m_hWnd, pMsg->hwnd)) return false;
+  // IsDialogMessage takes every key it sees, the frame's accelerators
+  // included, so the frames get their look first.
+  for (CFrameWnd* pFrame = GetParentFrame(); pFrame; pFrame = pFrame->GetParentFrame())
+    if (pFrame->PreTranslateMessage(pMsg)) return true;
   return ::IsDialogMessageA(m_hWnd, pMsg) != FALSE;
 }
 

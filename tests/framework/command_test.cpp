@@ -16,6 +16,7 @@
 namespace {
 
 std::vector<std::string> g_ran;
+bool g_viewEnabled = false;  // what the view's enabling handler answers
 
 class TestDoc : public kf::CDocument {
  public:
@@ -41,7 +42,7 @@ class TestView : public kf::CFormView {
 
  private:
   void OnView() { g_ran.push_back("view"); }
-  void OnUpdateView(kf::CCmdUI* pCmdUI) { pCmdUI->Enable(false); }
+  void OnUpdateView(kf::CCmdUI* pCmdUI) { pCmdUI->Enable(g_viewEnabled); }
   void OnShared() { g_ran.push_back("view"); }
   static constexpr kf::CommandEntry<TestView> kMap[] = {
       {ID_CMD_VIEW, ID_CMD_VIEW, &TestView::OnView, &TestView::OnUpdateView},
@@ -90,6 +91,7 @@ class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_ran.clear();
+    g_viewEnabled = false;
     kf::CCreateContext ctx;
     ctx.m_pCurrentDoc = &doc;
     ASSERT_TRUE(frame.LoadFrame(IDR_TEST_FRAME, WS_OVERLAPPEDWINDOW, nullptr, &ctx));
@@ -188,6 +190,34 @@ TEST_F(CommandTest, EndOfLogonDestroysTheMainFrameAndEndsTheLoop) {
   EXPECT_EQ(frame.m_hWnd, nullptr);
   EXPECT_EQ(app.m_pMainWnd, nullptr);
   EXPECT_EQ(app.Run(), 0);
+}
+
+TEST_F(CommandTest, AcceleratorsWorkFromInsideAPaneButNotForDisabledCommands) {
+  FocusView();
+  HWND edit = frame.view.GetDlgItem(IDC_FORM_EDIT);
+  g_ran.clear();
+  ::PostMessageA(edit, WM_KEYDOWN, VK_F6, 1);
+  ::PostMessageA(edit, WM_KEYUP, VK_F6, static_cast<LPARAM>(0xC0000001u));
+  ::PostQuitMessage(3);
+  EXPECT_EQ(app.Run(), 3);
+  EXPECT_EQ(g_ran, std::vector<std::string>{"frame"});
+
+  // Ctrl+K reaches the view's command while its enabling handler allows it.
+  BYTE keys[256] = {};
+  ::GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  ::SetKeyboardState(keys);
+  for (bool enabled : {true, false}) {
+    g_viewEnabled = enabled;
+    g_ran.clear();
+    ::PostMessageA(edit, WM_KEYDOWN, 'K', 1);
+    ::PostQuitMessage(4);
+    EXPECT_EQ(app.Run(), 4);
+    EXPECT_EQ(g_ran, enabled ? std::vector<std::string>{"view"} : std::vector<std::string>{})
+        << enabled;
+  }
+  keys[VK_CONTROL] = 0;
+  ::SetKeyboardState(keys);
 }
 
 // Stands for a tool bar: at idle time it asks the frame about its items.

@@ -11,6 +11,7 @@
 #include "keyfold/framework/Dialog.h"
 #include "keyfold/framework/FrameWnd.h"
 #include "keyfold/framework/View.h"
+#include "keyfold/framework/WinApp.h"
 #include "support/gui_harness.h"
 
 namespace {
@@ -124,6 +125,27 @@ TEST(ModalDialog, TooLongTextFailsTheExchangeAndKeepsTheDialogOpen) {
     EXPECT_EQ(d.focusIds[1], IDC_TEXT_EDIT) << "the failed control gets the focus";
     EXPECT_EQ(dlg.rejected, 0);
   }
+}
+
+TEST(ModalDialog, WithoutAParentIsOwnedByTheMainWindow) {
+  kf::CWinApp app;
+  kf::CFrameWnd frame;
+  ASSERT_TRUE(frame.LoadFrame(IDR_TEST_FRAME));
+  frame.ShowWindow(SW_SHOW);
+  app.m_pMainWnd = &frame;
+  HWND owner = nullptr;
+  bool frameEnabled = true;
+  TextDialog dlg;
+  kftest::DialogCatcher catcher({{[&](HWND h) {
+                                    owner = ::GetWindow(h, GW_OWNER);
+                                    frameEnabled = ::IsWindowEnabled(frame.m_hWnd) != FALSE;
+                                  },
+                                  kftest::Answer::PressButton(IDCANCEL)}});
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  app.m_pMainWnd = nullptr;
+  EXPECT_EQ(owner, frame.m_hWnd);
+  EXPECT_FALSE(frameEnabled) << "a modal dialog disables its owner";
+  EXPECT_TRUE(::IsWindowEnabled(frame.m_hWnd));
 }
 
 TEST(ModalDialog, MissingTemplateFails) {
