@@ -84,9 +84,6 @@ struct TokenSettings {
   std::string DevicePath() const;   // as set, or the derived one
 };
 
-// The former name, kept only until the token tests use TokenSettings.
-using TokenSpec = TokenSettings;
-
 // ---- the bay ------------------------------------------------------------
 std::string BayFolder();                    // TOKENSIM_BAY or <module folder>\bay
 void SetBayFolder(const std::string& folder);  // sets TOKENSIM_BAY for this process and its children

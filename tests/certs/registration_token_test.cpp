@@ -33,10 +33,10 @@ class TokenRegistration : public ::testing::Test {
     ResetState();
     ASSERT_EQ(tokensim::ResetBay(), tokensim::kOk);
     ASSERT_EQ(tokensim::EnableTrace(true), tokensim::kOk);
-    spec_.serial = {0x0A, 0xBC, 0x00, 0xFF, 0x20, 0x26};
-    spec_.pin = "1234";
+    settings_.serial = {0x0A, 0xBC, 0x00, 0xFF, 0x20, 0x26};
+    settings_.pin = "1234";
     std::string error;
-    ASSERT_EQ(tokensim::Plug(spec_, &error), tokensim::kOk) << error;
+    ASSERT_EQ(tokensim::Plug(settings_, &error), tokensim::kOk) << error;
   }
   void TearDown() override {
     tokensim::ResetBay();
@@ -46,7 +46,7 @@ class TokenRegistration : public ::testing::Test {
   // The device key the registration must land under: the interface path
   // without its "\\?\" prefix.
   std::string DeviceKey() const {
-    const std::string path = spec_.DevicePath();
+    const std::string path = settings_.DevicePath();
     EXPECT_EQ(path.substr(0, 4), "\\\\?\\");
     return path.substr(4);
   }
@@ -55,13 +55,13 @@ class TokenRegistration : public ::testing::Test {
     tokensim::Fault fault;
     fault.function = "TK_GetDevicePath";
     fault.result = result;
-    ASSERT_EQ(tokensim::SetFault(spec_.SerialName(), fault), tokensim::kOk);
+    ASSERT_EQ(tokensim::SetFault(settings_.SerialName(), fault), tokensim::kOk);
   }
 
   // RegisterTokenCertificate inside a full connection, as the token code
   // calls it.
   int Register(const Bytes& cert, const char* keyContainer, int length = -1) {
-    ScopedTokenConnection token = ScopedTokenConnection::OpenByPath(spec_.DevicePath().c_str());
+    ScopedTokenConnection token = ScopedTokenConnection::OpenByPath(settings_.DevicePath().c_str());
     EXPECT_TRUE(token.is_open());
     return RegisterTokenCertificate(token.handle(), kSerialText, cert.data(),
                                     length < 0 ? static_cast<int>(cert.size()) : length,
@@ -76,7 +76,7 @@ class TokenRegistration : public ::testing::Test {
     }));
   }
 
-  tokensim::TokenSpec spec_;
+  tokensim::TokenSettings settings_;
 };
 
 TEST_F(TokenRegistration, RecordsUnderTheDeviceKeyAndRegistersWithTheBinding) {
@@ -126,9 +126,9 @@ TEST_F(TokenRegistration, WithoutDevicePathNothingIsRecordedButTheCertificateIsR
 TEST_F(TokenRegistration, APathThatNamesNoDeviceKeyIsAFailureThoughRegistered) {
   // The path ends in a backslash: nothing after it to name a device key.
   ASSERT_EQ(tokensim::ResetBay(), tokensim::kOk);
-  spec_.devicePath = std::string(tokensim::kDevicePathPrefix) + "0abc00ff\\";
+  settings_.devicePath = std::string(tokensim::kDevicePathPrefix) + "0abc00ff\\";
   std::string error;
-  ASSERT_EQ(tokensim::Plug(spec_, &error), tokensim::kOk) << error;
+  ASSERT_EQ(tokensim::Plug(settings_, &error), tokensim::kOk) << error;
 
   const Bytes cert = MakeCertificate(35);
   EXPECT_EQ(Register(cert, "k"), kRegBadDeviceKeyName);

@@ -49,8 +49,8 @@ class TokenBay : public ::testing::Test {
   }
   void TearDown() override { tokensim::ResetBay(); }
 
-  static tokensim::TokenSpec Spec() {
-    tokensim::TokenSpec s;
+  static tokensim::TokenSettings DefaultToken() {
+    tokensim::TokenSettings s;
     s.serial = {0x0A, 0xBC, 0x00, 0xFF, 0x20, 0x26};
     s.driverIndex = 0;
     s.pin = "1234";
@@ -58,7 +58,7 @@ class TokenBay : public ::testing::Test {
   }
 
   // Plugs the token and remembers its path and serial name.
-  void Plug(const tokensim::TokenSpec& token) {
+  void Plug(const tokensim::TokenSettings& token) {
     std::string error;
     ASSERT_EQ(tokensim::Plug(token, &error), tokensim::kOk) << error;
     m_path = token.DevicePath();

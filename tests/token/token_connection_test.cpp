@@ -21,7 +21,7 @@ class ConnectionTest : public tokentest::TokenBay {
  protected:
   void SetUp() override {
     TokenBay::SetUp();
-    Plug(Spec());
+    Plug(DefaultToken());
   }
   static tokensim::Fault Failing(const char* fn, int result, int from = 1) {
     tokensim::Fault f;

@@ -53,7 +53,7 @@ class ReaderTest : public tokentest::TokenBay {
   // Both directories hold the same-sized files with different content, so
   // a read from the wrong directory or file shows.
   void PlugFiles(const std::vector<unsigned char>& file) {
-    tokensim::TokenSpec s = Spec();
+    tokensim::TokenSettings s = DefaultToken();
     auto variant = [&file](int seed) {
       std::vector<unsigned char> v = file;
       for (size_t i = 2; i < v.size(); ++i) v[i] = static_cast<unsigned char>(v[i] + seed);

@@ -62,7 +62,7 @@ class LoadingTest : public tokentest::TokenBay {
  protected:
   void SetUp() override {
     TokenBay::SetUp();
-    Plug(Spec());
+    Plug(DefaultToken());
     char temp[MAX_PATH] = {};
     GetTempPathA(sizeof temp, temp);
     m_root = std::string(temp) + "kf_token_loading_" + std::to_string(GetCurrentProcessId());
