@@ -45,8 +45,6 @@ struct NullInvalidTraits {
   static void Close(T h) { CloseFn(h); }
 };
 
-inline BOOL WINAPI DeleteGdiObject(HGDIOBJ h) { return ::DeleteObject(h); }
-
 template <class T>
 struct GdiTraits {
   using type = T;
@@ -66,7 +64,7 @@ using UniqueMenu = UniqueHandle<NullInvalidTraits<HMENU, ::DestroyMenu>>;
 using UniqueIcon = UniqueHandle<NullInvalidTraits<HICON, ::DestroyIcon>>;
 using UniqueAccel = UniqueHandle<NullInvalidTraits<HACCEL, ::DestroyAcceleratorTable>>;
 using UniqueHook = UniqueHandle<NullInvalidTraits<HHOOK, ::UnhookWindowsHookEx>>;
-using UniqueHandleKernel = UniqueHandle<NullInvalidTraits<HANDLE, ::CloseHandle>>;
+using UniqueKernelHandle = UniqueHandle<NullInvalidTraits<HANDLE, ::CloseHandle>>;
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueMemDC = UniqueHandle<NullInvalidTraits<HDC, ::DeleteDC>>;
 using UniqueBitmap = UniqueHandle<GdiTraits<HBITMAP>>;
