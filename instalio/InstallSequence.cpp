@@ -149,15 +149,10 @@ void RunPackage(HWND window, const char* packageDir) {
 
   const LaunchConfig config(configPath);
   const UINT count = config.GetInt("count", 0);
-  // The counter never passes count, so a count at the top of the unsigned
-  // range ends instead of wrapping round.
-  std::optional<UINT> n = config.NextNamedEntry(0, count);
-  while (n) {
+  for (const UINT n : config.NamedEntries(count)) {
     LaunchEntry entry;
-    config.ReadEntry(*n, entry);
+    config.ReadEntry(n, entry);
     if (entry.name[0] != '\0' && RunEntry(window, filesDir, entry) == Next::End) return;
-    if (*n == count) return;
-    n = config.NextNamedEntry(*n, count);
   }
 }
 

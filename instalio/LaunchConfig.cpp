@@ -1,7 +1,8 @@
 #include "LaunchConfig.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <vector>
+#include <optional>
 
 namespace instalio {
 namespace {
@@ -55,7 +56,7 @@ void LaunchConfig::ReadEntry(UINT n, LaunchEntry& entry) const {
   GetString(key, entry.title, sizeof entry.title);
 }
 
-std::optional<UINT> LaunchConfig::NextNamedEntry(UINT after, UINT last) const {
+std::vector<UINT> LaunchConfig::NamedEntries(UINT last) const {
   // The key names of the section, each terminated, the list ended by an
   // empty name. A too small buffer is reported as its size minus two.
   std::vector<char> keys(4096);
@@ -63,17 +64,19 @@ std::optional<UINT> LaunchConfig::NextNamedEntry(UINT after, UINT last) const {
     const DWORD got = GetPrivateProfileStringA(kSection, nullptr, "", keys.data(),
                                                static_cast<DWORD>(keys.size()), m_szPath);
     if (got + 2 < keys.size()) break;
-    if (keys.size() >= (64u << 20)) return std::nullopt;
+    if (keys.size() >= (64u << 20)) break;  // read what fitted
     keys.assign(keys.size() * 4, '\0');
   }
   keys[keys.size() - 1] = keys[keys.size() - 2] = '\0';
 
-  std::optional<UINT> next;
+  std::vector<UINT> entries;
   for (const char* key = keys.data(); *key; key += lstrlenA(key) + 1) {
     const std::optional<UINT> n = EntryNumberOfNameKey(key);
-    if (n && *n > after && *n <= last && (!next || *n < *next)) next = n;
+    if (n && *n <= last) entries.push_back(*n);
   }
-  return next;
+  std::sort(entries.begin(), entries.end());
+  entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+  return entries;
 }
 
 }  // namespace instalio

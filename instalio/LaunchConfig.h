@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <optional>
+#include <vector>
 
 namespace instalio {
 
@@ -32,11 +32,12 @@ class LaunchConfig {
   // Entry n, every value cleared first.
   void ReadEntry(UINT n, LaunchEntry& entry) const;
 
-  // The lowest entry number above `after`, at most `last`, that has a name
-  // key in the file. Entries without one have an empty name and are skipped
-  // at once anyway, so walking only these gives the same sequence while a
-  // huge count ends as soon as the named entries are done.
-  std::optional<UINT> NextNamedEntry(UINT after, UINT last) const;
+  // The numbers from 1 to `last` whose entries have a name key in the
+  // file, ascending. Entries without one have an empty name and are skipped
+  // at once anyway, so walking only these gives the same sequence, while a
+  // count far beyond the entries present (up to the top of the unsigned
+  // range) ends as soon as the named entries are done.
+  std::vector<UINT> NamedEntries(UINT last) const;
 
  private:
   char m_szPath[MAX_PATH];
