@@ -2,7 +2,8 @@
 // records how it was started and what happened to it, one line per event:
 //   <ms since 1601> TAB <process id> TAB <event> TAB <detail>
 // events: start (detail: the whole command line), window (its title),
-// foreground (the window became the foreground window), end.
+// foreground (the window became the foreground window), installed (the
+// client directory it created), end.
 // The record goes to the file named by INSTALIO_SETUP_LOG, else to
 // setup-log.txt beside this program.
 //
@@ -12,10 +13,13 @@
 //                      option when the title has blanks
 //   /window-after=MS   open it this long after the start (default 0)
 //   /exit=N            end with exit code N (default 0)
+//   /install-client    create the client's install directory, as the real
+//                      client installer leaves it behind
 // The window never activates itself (WS_EX_NOACTIVATE, shown without
 // activation), so it reaches the front only when someone else brings it
 // there.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -96,6 +100,15 @@ bool Option(const std::string& arg, const char* name, std::string& value) {
   return true;
 }
 
+void InstallClientDirectory() {
+  char folder[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder))) return;
+  const std::string client = std::string(folder) + "\\Velotun";
+  CreateDirectoryA(client.c_str(), nullptr);
+  CreateDirectoryA((client + "\\velotun").c_str(), nullptr);
+  Record("installed", (client + "\\velotun").c_str());
+}
+
 LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcA(wnd, msg, wp, lp);
 }
@@ -147,6 +160,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     else if (Option(args[i], "/window-after=", value)) windowAfter = std::strtoul(value.c_str(), nullptr, 10);
     else if (Option(args[i], "/window=", value)) { title = value; wantWindow = true; }
     else if (Option(args[i], "/exit=", value)) exitCode = std::atoi(value.c_str());
+    else if (args[i] == "/install-client") InstallClientDirectory();
   }
 
   const DWORD started = GetTickCount();
