@@ -105,8 +105,9 @@ Next RunEntry(HWND window, const char* filesDir, const LaunchEntry& entry) {
   }
 
   char commandLine[kCommandLineSize];
-  const int n = entry.para[0] ? std::snprintf(commandLine, sizeof commandLine, "\"%s\" %s", path, entry.para)
-                              : std::snprintf(commandLine, sizeof commandLine, "\"%s\"", path);
+  const int n = entry.para[0]
+                    ? std::snprintf(commandLine, sizeof commandLine, "\"%s\" %s", path, entry.para)
+                    : std::snprintf(commandLine, sizeof commandLine, "\"%s\"", path);
   if (n < 0 || static_cast<size_t>(n) >= sizeof commandLine) {
     ShowMessage(window, kErrorCaption, MB_OK | MB_ICONINFORMATION, "没有找到源文件:\n%s", path);
     return Next::Entry;
@@ -137,12 +138,14 @@ Next RunEntry(HWND window, const char* filesDir, const LaunchEntry& entry) {
 
 void RunPackage(HWND window, const char* packageDir) {
   char filesDir[MAX_PATH];
-  if (!packageDir || !JoinPath(filesDir, packageDir, "files") || !SystemLibraries::Get().PathFileExists(filesDir)) {
+  if (!packageDir || !JoinPath(filesDir, packageDir, "files") ||
+      !SystemLibraries::Get().PathFileExists(filesDir)) {
     ShowError(window, "没有找到源文件,请将压缩文件完整解压缩后运行！");
     return;
   }
   char configPath[MAX_PATH];
-  if (!JoinPath(configPath, packageDir, "config.ini") || !SystemLibraries::Get().PathFileExists(configPath)) {
+  if (!JoinPath(configPath, packageDir, "config.ini") ||
+      !SystemLibraries::Get().PathFileExists(configPath)) {
     ShowError(window, "没有找到配置文件config.ini.");
     return;
   }
@@ -164,7 +167,8 @@ void ClientInstallDirectory(char* out) {
   ShellAllocator allocator;
   if (!allocator.get()) return;
   ItemIdList list(allocator.get());
-  if (FAILED(SystemLibraries::Get().SHGetSpecialFolderLocation(CSIDL_LOCAL_APPDATA, list.out()))) return;
+  if (FAILED(SystemLibraries::Get().SHGetSpecialFolderLocation(CSIDL_LOCAL_APPDATA, list.out())))
+    return;
   char folder[MAX_PATH] = {};
   if (!SystemLibraries::Get().SHGetPathFromIDList(list.get(), folder)) return;
   char dir[MAX_PATH];

@@ -28,9 +28,7 @@ std::optional<UINT> EntryNumberOfNameKey(const char* key) {
 
 }  // namespace
 
-LaunchConfig::LaunchConfig(const char* path) {
-  lstrcpynA(m_szPath, path, MAX_PATH);
-}
+LaunchConfig::LaunchConfig(const char* path) { lstrcpynA(m_szPath, path, MAX_PATH); }
 
 UINT LaunchConfig::GetInt(const char* key, UINT def) const {
   return GetPrivateProfileIntA(kSection, key, static_cast<INT>(def), m_szPath);

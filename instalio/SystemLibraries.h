@@ -10,6 +10,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <objbase.h>
 #include <shlobj.h>
 

@@ -31,8 +31,8 @@ int ButtonId(const char* name) {
   static const struct {
     const char* name;
     int id;
-  } buttons[] = {{"ok", IDOK},       {"cancel", IDCANCEL}, {"abort", IDABORT}, {"retry", IDRETRY},
-                 {"ignore", IDIGNORE}, {"yes", IDYES},     {"no", IDNO}};
+  } buttons[] = {{"ok", IDOK},         {"cancel", IDCANCEL}, {"abort", IDABORT}, {"retry", IDRETRY},
+                 {"ignore", IDIGNORE}, {"yes", IDYES},       {"no", IDNO}};
   for (const auto& b : buttons)
     if (lstrcmpiA(name, b.name) == 0) return b.id;
   return 0;
@@ -42,7 +42,8 @@ int ButtonId(const char* name) {
 
 int main(int argc, char** argv) {
   if (argc < 3 || !ButtonId(argv[2])) {
-    std::fputs("usage: answer_box CAPTION ok|cancel|abort|retry|ignore|yes|no [TIMEOUT_MS]\n", stderr);
+    std::fputs("usage: answer_box CAPTION ok|cancel|abort|retry|ignore|yes|no [TIMEOUT_MS]\n",
+               stderr);
     return 2;
   }
   const int button = ButtonId(argv[2]);

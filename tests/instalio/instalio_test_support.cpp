@@ -1,7 +1,5 @@
 #include "instalio_test_support.h"
 
-#include <shellapi.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +21,8 @@ TempDir::TempDir(const char* tag) {
   static unsigned serial = 0;
   for (;;) {
     char name[MAX_PATH];
-    std::snprintf(name, sizeof name, "%sinst_%s_%lu_%u", base, tag, GetCurrentProcessId(), ++serial);
+    std::snprintf(name, sizeof name, "%sinst_%s_%lu_%u", base, tag, GetCurrentProcessId(),
+                  ++serial);
     if (CreateDirectoryA(name, nullptr)) {
       m_path = name;
       return;
@@ -75,7 +74,9 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
   if (f) std::fwrite(bytes.data(), 1, bytes.size(), f.get());
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void CopyFromBin(const char* name, const std::string& to) {
   CopyFileA((BinDir() + "\\" + name).c_str(), to.c_str(), FALSE);

@@ -100,8 +100,8 @@ TEST_F(Launcher, WaitWindowIsCentredWithoutTitleBarAndGoesWhenTheSequenceEnds) {
 struct EndCase {
   const char* what;
   bool files;
-  const char* config;   // null: no config.ini
-  const char* text;     // the box to answer; null: none
+  const char* config;  // null: no config.ini
+  const char* text;    // the box to answer; null: none
   int button;
   bool secondStarted;
 };
@@ -112,10 +112,11 @@ TEST_F(Launcher, ExitsWithZeroWhicheverWayTheSequenceEnds) {
       "F2_NAME=a.exe\r\nF2_TYPE=exe\r\nF2_PARA=/second\r\n";
   const std::string missingText = "没有找到源文件:\n" + m_pkg + "\\files\\missing.exe";
   const EndCase cases[] = {
-      {"no installer folder", false, missingFirst, "没有找到源文件,请将压缩文件完整解压缩后运行！", IDOK,
-       false},
+      {"no installer folder", false, missingFirst, "没有找到源文件,请将压缩文件完整解压缩后运行！",
+       IDOK, false},
       {"no config.ini", true, nullptr, "没有找到配置文件config.ini.", IDOK, false},
-      {"count 0", true, "[FILES]\r\ncount=0\r\nF1_NAME=a.exe\r\nF1_TYPE=exe\r\n", nullptr, 0, false},
+      {"count 0", true, "[FILES]\r\ncount=0\r\nF1_NAME=a.exe\r\nF1_TYPE=exe\r\n", nullptr, 0,
+       false},
       {"Abort on a missing installer", true, missingFirst, missingText.c_str(), IDABORT, false},
       {"Ignore on a missing installer, then to the end", true, missingFirst, missingText.c_str(),
        IDIGNORE, true},
@@ -178,7 +179,8 @@ TEST_F(Launcher, LoadsNoLibraryPlantedBesideItOrInTheCurrentFolder) {
   const std::string planted = m_root.path() + "\\planted.log";
   SetEnvironmentVariableA("INSTALIO_PLANTED_LOG", planted.c_str());
   MakeFiles();
-  WriteConfig("[FILES]\r\ncount=2\r\nF1_NAME=a.exe\r\nF1_TYPE=exe\r\nF2_NAME=a.exe\r\nF2_TYPE=msi\r\n");
+  WriteConfig(
+      "[FILES]\r\ncount=2\r\nF1_NAME=a.exe\r\nF1_TYPE=exe\r\nF2_NAME=a.exe\r\nF2_TYPE=msi\r\n");
   {
     ChildProcess launcher(Command(), current.path());
     ASSERT_TRUE(launcher.started());

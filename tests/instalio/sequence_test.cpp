@@ -2,6 +2,7 @@
 // installers (the stand-in, which records its command line), real message
 // boxes answered through a WH_CBT hook, the real profile functions.
 #include <windows.h>
+
 #include <shlobj.h>
 
 #include <atomic>
@@ -63,7 +64,8 @@ class InstallSequence : public ::testing::Test {
   unsigned long long m_returnedMs = 0;
 };
 
-void ExpectErrorBox(const BoxSeen& box, HWND owner, const std::string& text, std::vector<int> buttons) {
+void ExpectErrorBox(const BoxSeen& box, HWND owner, const std::string& text,
+                    std::vector<int> buttons) {
   EXPECT_EQ(box.caption, "错误");
   EXPECT_EQ(box.text, text);
   EXPECT_EQ(box.buttons, buttons);
@@ -134,15 +136,17 @@ TEST_F(InstallSequence, EntriesAreStartedAsTheirTypeSays) {
       "F6_NAME=bad.exe\r\nF6_TYPE=exe\r\n"
       // Values beyond the buffers are cut: the name to 63, the parameters
       // to 498 characters.
-      "F7_NAME=" + name63 + ".exe-and-more\r\nF7_TYPE=exe\r\nF7_PARA=" + longPara + "\r\n"
+      "F7_NAME=" +
+      name63 + ".exe-and-more\r\nF7_TYPE=exe\r\nF7_PARA=" + longPara +
+      "\r\n"
       "F8_NAME=a.exe\r\nF8_TYPE=exe\r\nF8_PARA=/last\r\n");
 
   BoxScript boxes({{IDOK, nullptr}});
   Run();
 
   ASSERT_THAT(boxes.seen(), SizeIs(1));
-  ExpectErrorBox(boxes.seen()[0], m_owner,
-                 "启动以下安装程序失败[193]：\n" + Quoted("bad.exe"), {IDOK});
+  ExpectErrorBox(boxes.seen()[0], m_owner, "启动以下安装程序失败[193]：\n" + Quoted("bad.exe"),
+                 {IDOK});
 
   const std::vector<SetupEvent> events = m_log.Read();
   std::vector<SetupEvent> starts;
@@ -225,8 +229,9 @@ TEST_F(InstallSequence, MissingInstallerIsAskedAbout) {
   };
   MakeFiles();
   AddInstaller("a.exe");
-  WriteConfig("[FILES]\r\ncount=2\r\nF1_NAME=" + lateName +
-              "\r\nF1_TYPE=exe\r\nF1_PARA=/late\r\nF2_NAME=a.exe\r\nF2_TYPE=exe\r\nF2_PARA=/second\r\n");
+  WriteConfig(
+      "[FILES]\r\ncount=2\r\nF1_NAME=" + lateName +
+      "\r\nF1_TYPE=exe\r\nF1_PARA=/late\r\nF2_NAME=a.exe\r\nF2_TYPE=exe\r\nF2_PARA=/second\r\n");
   for (const MissingCase& c : cases) {
     SCOPED_TRACE(c.what);
     DeleteFileA(Installer(lateName).c_str());
@@ -271,8 +276,8 @@ TEST_F(InstallSequence, OverLongPathIsReportedAsMissingAndPassedOver) {
   BoxScript boxes;
   Run();
   ASSERT_THAT(boxes.seen(), SizeIs(1));
-  ExpectErrorBox(boxes.seen()[0], m_owner,
-                 "没有找到源文件:\n" + Installer(longName).substr(0, 259), {IDOK});
+  ExpectErrorBox(boxes.seen()[0], m_owner, "没有找到源文件:\n" + Installer(longName).substr(0, 259),
+                 {IDOK});
   EXPECT_THAT(m_log.Starts("/after-long"), SizeIs(1));
 }
 
@@ -356,17 +361,18 @@ TEST_F(InstallSequence, InstallerWindowIsBroughtToTheFrontOrWaitedForUntilTheEnd
       // The stand-in never activates itself: without a title nothing
       // brings its window forward, which shows the case above is the
       // launcher's doing.
-      {"no title, nothing brought forward", "\"/window=Setup %s Window\" /window-after=700 /delay=1800",
-       "", false},
-      {"a title that never shows up is waited for until the end", "/delay=1500", "Never Shown", false},
+      {"no title, nothing brought forward",
+       "\"/window=Setup %s Window\" /window-after=700 /delay=1800", "", false},
+      {"a title that never shows up is waited for until the end", "/delay=1500", "Never Shown",
+       false},
   };
   MakeFiles();
   AddInstaller("a.exe");
   for (const TitleCase& c : cases) {
     SCOPED_TRACE(c.what);
     DeleteFileA((m_root.path() + "\\setup.log").c_str());
-    WriteConfig(std::string("[FILES]\r\ncount=1\r\nF1_NAME=a.exe\r\nF1_TYPE=exe\r\nF1_PARA=") + c.para +
-                "\r\nF1_WNDTITLE=" + c.title + "\r\n");
+    WriteConfig(std::string("[FILES]\r\ncount=1\r\nF1_NAME=a.exe\r\nF1_TYPE=exe\r\nF1_PARA=") +
+                c.para + "\r\nF1_WNDTITLE=" + c.title + "\r\n");
     Run();
     const std::vector<SetupEvent> starts = m_log.Starts("a.exe");
     ASSERT_THAT(starts, SizeIs(1));

@@ -19,6 +19,7 @@
 // activation), so it reaches the front only when someone else brings it
 // there.
 #include <windows.h>
+
 #include <shlobj.h>
 
 #include <cstdio>
@@ -66,8 +67,8 @@ void Record(const char* event, const char* detail) {
                      event + "\t" + detail + "\r\n";
   // Several installers may write at once; appending keeps lines whole.
   const OwnedFile file(CreateFileA(g_logPath.c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.h == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file.h, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -156,11 +157,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   bool wantWindow = false;
   const std::vector<std::string> args = SplitArgs(commandLine);
   for (size_t i = 1; i < args.size(); ++i) {
-    if (Option(args[i], "/delay=", value)) delay = std::strtoul(value.c_str(), nullptr, 10);
-    else if (Option(args[i], "/window-after=", value)) windowAfter = std::strtoul(value.c_str(), nullptr, 10);
-    else if (Option(args[i], "/window=", value)) { title = value; wantWindow = true; }
-    else if (Option(args[i], "/exit=", value)) exitCode = std::atoi(value.c_str());
-    else if (args[i] == "/install-client") InstallClientDirectory();
+    if (Option(args[i], "/delay=", value))
+      delay = std::strtoul(value.c_str(), nullptr, 10);
+    else if (Option(args[i], "/window-after=", value))
+      windowAfter = std::strtoul(value.c_str(), nullptr, 10);
+    else if (Option(args[i], "/window=", value)) {
+      title = value;
+      wantWindow = true;
+    } else if (Option(args[i], "/exit=", value))
+      exitCode = std::atoi(value.c_str());
+    else if (args[i] == "/install-client")
+      InstallClientDirectory();
   }
 
   const DWORD started = GetTickCount();
@@ -177,8 +184,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     wc.lpszClassName = "SampleSetupWindow";
     RegisterClassA(&wc);
     window.reset(CreateWindowExA(WS_EX_NOACTIVATE, wc.lpszClassName, title.c_str(),
-                                 WS_OVERLAPPEDWINDOW, 100, 100, 360, 200, nullptr, nullptr, instance,
-                                 nullptr));
+                                 WS_OVERLAPPEDWINDOW, 100, 100, 360, 200, nullptr, nullptr,
+                                 instance, nullptr));
     wnd = window.get();
     if (wnd) {
       ShowWindow(wnd, SW_SHOWNOACTIVATE);
