@@ -3,6 +3,7 @@
 // and answered with the button's command), its exit code.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,100 @@ class Launcher : public ::testing::Test {
   std::string m_pkg;
   SetupLog m_log;
 };
+
+// The wait window's template exactly as the program carries it.
+class ModuleAsData {
+ public:
+  explicit ModuleAsData(const std::string& path)
+      : m_module(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
+  ModuleAsData(const ModuleAsData&) = delete;
+  ModuleAsData& operator=(const ModuleAsData&) = delete;
+  ~ModuleAsData() {
+    if (m_module) FreeLibrary(m_module);
+  }
+  HMODULE get() const { return m_module; }
+
+ private:
+  HMODULE m_module;
+};
+
+struct TemplateReader {
+  const BYTE* p;
+  WORD Word() {
+    WORD w;
+    std::memcpy(&w, p, 2);
+    p += 2;
+    return w;
+  }
+  DWORD Dword() {
+    DWORD d;
+    std::memcpy(&d, p, 4);
+    p += 4;
+    return d;
+  }
+  // A string or an ordinal; an ordinal comes back as "#<number>".
+  std::string SzOrOrd() {
+    const WORD first = Word();
+    if (first == 0) return "";
+    if (first == 0xFFFF) return "#" + std::to_string(Word());
+    std::wstring text(1, static_cast<wchar_t>(first));
+    for (WORD c; (c = Word()) != 0;) text += static_cast<wchar_t>(c);
+    char ansi[512] = {};
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr);
+    return ansi;
+  }
+  void AlignDword(const BYTE* base) {
+    while ((p - base) % 4) ++p;
+  }
+};
+
+TEST(LauncherResources, WaitDialogTemplateIsAsDescribed) {
+  const ModuleAsData module(BinDir() + "\\Instalio.exe");
+  ASSERT_NE(module.get(), nullptr);
+  HRSRC res =
+      FindResourceExA(module.get(), MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(103),
+                      MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
+  ASSERT_NE(res, nullptr);
+  const auto* base = static_cast<const BYTE*>(LockResource(LoadResource(module.get(), res)));
+  ASSERT_NE(base, nullptr);
+
+  TemplateReader r{base};
+  EXPECT_EQ(r.Word(), 1);  // extended template
+  EXPECT_EQ(r.Word(), 0xFFFF);
+  r.Dword();                 // help id
+  EXPECT_EQ(r.Dword(), 0u);  // extended style
+  EXPECT_EQ(r.Dword(), 0x80880048u);
+  EXPECT_EQ(r.Word(), 1);  // one control
+  const short x = static_cast<short>(r.Word()), y = static_cast<short>(r.Word());
+  const short cx = static_cast<short>(r.Word()), cy = static_cast<short>(r.Word());
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 0);
+  EXPECT_EQ(cx, 170);
+  EXPECT_EQ(cy, 43);
+  EXPECT_EQ(r.SzOrOrd(), "");  // no menu
+  EXPECT_EQ(r.SzOrOrd(), "");  // the dialog class
+  EXPECT_EQ(r.SzOrOrd(), "");  // no title
+  EXPECT_EQ(r.Word(), 9);      // points
+  r.Word();                    // weight
+  r.Word();                    // italic, character set
+  EXPECT_EQ(r.SzOrOrd(), "MS Shell Dlg");
+
+  r.AlignDword(base);
+  r.Dword();  // help id
+  EXPECT_EQ(r.Dword(), 0u);
+  // Resource compilers differ on whether CTEXT implies WS_GROUP.
+  EXPECT_EQ(r.Dword() & ~static_cast<DWORD>(WS_GROUP),
+            static_cast<DWORD>(WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX));
+  const short ix = static_cast<short>(r.Word()), iy = static_cast<short>(r.Word());
+  const short icx = static_cast<short>(r.Word()), icy = static_cast<short>(r.Word());
+  EXPECT_EQ(ix, 7);
+  EXPECT_EQ(iy, 18);
+  EXPECT_EQ(icx, 156);
+  EXPECT_EQ(icy, 8);
+  EXPECT_EQ(static_cast<int>(r.Dword()), -1);
+  EXPECT_EQ(r.SzOrOrd(), "#130");  // the static control class
+  EXPECT_EQ(r.SzOrOrd(), "正在安装中，请稍候...");
+}
 
 BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
   reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
