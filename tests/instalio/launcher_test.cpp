@@ -270,6 +270,8 @@ TEST_F(Launcher, LoadsNoLibraryPlantedBesideItOrInTheCurrentFolder) {
   for (const std::string& dir : {m_pkg, current.path()}) {
     CopyFromBin("planted.dll", dir + "\\shcore.dll");
     CopyFromBin("planted.dll", dir + "\\uxtheme.dll");
+    // The compiler's runtime library, which start-up code looks for.
+    CopyFromBin("planted.dll", dir + "\\libgcc_s_dw2-1.dll");
   }
   const std::string planted = m_root.path() + "\\planted.log";
   SetEnvironmentVariableA("INSTALIO_PLANTED_LOG", planted.c_str());
