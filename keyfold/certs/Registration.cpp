@@ -11,12 +11,17 @@
 #include <new>
 #include <vector>
 
-#include "keyfold/certs/RegistrationHandles.h"
+#include "keyfold/framework/Handles.h"
 #include "keyfold/res/resource.h"
 #include "keyfold/token/TokenConnection.h"
 
 namespace keyfold {
 namespace {
+
+using kf::UniqueCertContext;
+using kf::UniqueCertStore;
+using kf::UniqueRegKey;
+
 
 constexpr char kProviderRoot[] = "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\";
 constexpr DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;

@@ -5,11 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "keyfold/framework/Handles.h"
 #include "keyfold/shell/KeyfoldDoc.h"
 #include "keyfold/token/TokenFiles.h"
 
@@ -19,10 +19,7 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-struct CertContextFree {
-  void operator()(PCCERT_CONTEXT c) const noexcept { CertFreeCertificateContext(c); }
-};
-using CertContext = std::unique_ptr<const CERT_CONTEXT, CertContextFree>;
+using CertContext = kf::UniqueCertContext;
 
 CertContext DecodeCertificate(const unsigned char* bytes, int length) {
   if (bytes == nullptr || length <= 0) return CertContext();
@@ -140,7 +137,7 @@ void Render(CKeyfoldDoc& doc, const unsigned char* bytes, int length) {
       !DisplayName(cert.get(), CERT_NAME_ISSUER_FLAG, issuer))
     return;
 
-  const CERT_INFO& info = *cert->pCertInfo;
+  const CERT_INFO& info = *cert.get()->pCertInfo;
   const CRYPT_BIT_BLOB& key = info.SubjectPublicKeyInfo.PublicKey;
   // Everything is built before the document changes, so a failure part way
   // leaves it with no rows rather than with some.

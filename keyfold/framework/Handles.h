@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -32,6 +33,11 @@ class UniqueHandle {
     pointer old = std::exchange(m_h, h);
     if (Traits::IsValid(old)) Traits::Close(old);
   }
+  // For APIs that return the handle through an out parameter.
+  pointer* put() {
+    reset();
+    return &m_h;
+  }
 
  private:
   pointer m_h = Traits::Invalid();
@@ -44,6 +50,19 @@ struct NullInvalidTraits {
   static bool IsValid(T h) { return h != nullptr; }
   static void Close(T h) { CloseFn(h); }
 };
+
+// For close functions whose signature does not fit NullInvalidTraits.
+template <class T, void (*CloseFn)(T)>
+struct NullCloserTraits {
+  using type = T;
+  static constexpr T Invalid() { return nullptr; }
+  static bool IsValid(T h) { return h != nullptr; }
+  static void Close(T h) { CloseFn(h); }
+};
+
+inline void CloseRegKey(HKEY h) { ::RegCloseKey(h); }
+inline void CloseCertStore(HCERTSTORE h) { ::CertCloseStore(h, 0); }
+inline void FreeCertContext(PCCERT_CONTEXT c) { ::CertFreeCertificateContext(c); }
 
 template <class T>
 struct GdiTraits {
@@ -70,6 +89,11 @@ using UniqueMemDC = UniqueHandle<NullInvalidTraits<HDC, ::DeleteDC>>;
 using UniqueBitmap = UniqueHandle<GdiTraits<HBITMAP>>;
 using UniqueFont = UniqueHandle<GdiTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<GdiTraits<HBRUSH>>;
+using UniqueRegKey = UniqueHandle<NullCloserTraits<HKEY, CloseRegKey>>;
+using UniqueCertStore = UniqueHandle<NullCloserTraits<HCERTSTORE, CloseCertStore>>;
+// CertEnumCertificatesInStore and CertDeleteCertificateFromStore free the
+// context they are given: pass release(), never get(), to them.
+using UniqueCertContext = UniqueHandle<NullCloserTraits<PCCERT_CONTEXT, FreeCertContext>>;
 
 // A DC got with GetDC/GetWindowDC, released to the window it came from.
 class WindowDC {

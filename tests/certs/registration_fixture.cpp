@@ -5,7 +5,7 @@
 #include <cctype>
 #include <stdexcept>
 
-#include "keyfold/certs/RegistrationHandles.h"
+#include "keyfold/framework/Handles.h"
 
 namespace regtest {
 namespace {
@@ -33,8 +33,8 @@ FILETIME Utc(WORD year) {
   return ft;
 }
 
-keyfold::UniqueCertStore OpenStore() {
-  keyfold::UniqueCertStore store(
+kf::UniqueCertStore OpenStore() {
+  kf::UniqueCertStore store(
       CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
   if (!store) throw std::runtime_error("personal store does not open");
   return store;
@@ -80,7 +80,7 @@ Bytes MakeCertificate(unsigned serial, const std::string& commonName) {
 void ResetState() {
   RegDeleteTreeA(HKEY_CURRENT_USER, kProviderPath);
   RegDeleteTreeA(HKEY_CURRENT_USER, kOtherProviderPath);
-  keyfold::UniqueCertStore store = OpenStore();
+  kf::UniqueCertStore store = OpenStore();
   while (PCCERT_CONTEXT cert = CertEnumCertificatesInStore(store.get(), nullptr)) {
     if (!CertDeleteCertificateFromStore(cert)) throw std::runtime_error("store does not empty");
   }
@@ -89,8 +89,8 @@ void ResetState() {
 
 std::vector<StoreEntry> ReadStore() {
   std::vector<StoreEntry> entries;
-  keyfold::UniqueCertStore store = OpenStore();
-  keyfold::UniqueCertContext cert;
+  kf::UniqueCertStore store = OpenStore();
+  kf::UniqueCertContext cert;
   for (;;) {
     PCCERT_CONTEXT next = CertEnumCertificatesInStore(store.get(), cert.release());
     cert.reset(next);
@@ -121,8 +121,8 @@ std::vector<StoreEntry> ReadStore() {
 }
 
 void AddToStore(const Bytes& cert, const wchar_t* container, const wchar_t* provider) {
-  keyfold::UniqueCertStore store = OpenStore();
-  keyfold::UniqueCertContext context(CertCreateCertificateContext(
+  kf::UniqueCertStore store = OpenStore();
+  kf::UniqueCertContext context(CertCreateCertificateContext(
       X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, cert.data(), static_cast<DWORD>(cert.size())));
   if (!context) throw std::runtime_error("test certificate does not decode");
   if (container != nullptr) {
@@ -142,7 +142,7 @@ void AddToStore(const Bytes& cert, const wchar_t* container, const wchar_t* prov
 }
 
 bool KeyExists(const char* path) {
-  keyfold::UniqueRegKey key;
+  kf::UniqueRegKey key;
   return RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
@@ -165,7 +165,7 @@ std::vector<RecordedValue> ReadValues(HKEY key) {
 
 Record ReadRecord(const char* path) {
   Record record;
-  keyfold::UniqueRegKey parent;
+  kf::UniqueRegKey parent;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, parent.put()) != ERROR_SUCCESS) {
     return record;
   }
@@ -176,7 +176,7 @@ Record ReadRecord(const char* path) {
         ERROR_SUCCESS) {
       break;
     }
-    keyfold::UniqueRegKey device;
+    kf::UniqueRegKey device;
     if (RegOpenKeyExA(parent.get(), name, 0, KEY_READ, device.put()) != ERROR_SUCCESS) {
       throw std::runtime_error("device key does not open");
     }
@@ -186,7 +186,7 @@ Record ReadRecord(const char* path) {
 }
 
 void CreateKey(const std::string& path) {
-  keyfold::UniqueRegKey key;
+  kf::UniqueRegKey key;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                       key.put(), nullptr) != ERROR_SUCCESS) {
     throw std::runtime_error("key not created");
@@ -194,7 +194,7 @@ void CreateKey(const std::string& path) {
 }
 
 void WriteValue(const std::string& path, const std::string& name, DWORD type, const Bytes& data) {
-  keyfold::UniqueRegKey key;
+  kf::UniqueRegKey key;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                       key.put(), nullptr) != ERROR_SUCCESS ||
       RegSetValueExA(key.get(), name.c_str(), 0, type, data.data(),

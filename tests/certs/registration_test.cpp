@@ -12,10 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "certs/registration_fixture.h"
-#include "keyfold/certs/RegistrationHandles.h"
+#include "keyfold/framework/Handles.h"
 
 using namespace keyfold;
 using namespace regtest;
+using kf::UniqueRegKey;
 
 namespace {
 
