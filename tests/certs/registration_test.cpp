@@ -152,15 +152,18 @@ TEST_F(Registration, BytesThatDoNotDecodeAddNothing) {
 }
 
 TEST_F(Registration, UnregisterRemovesOnlyTheFirstEntryWithExactlyOurBinding) {
-  // Entries that must survive: no binding, another provider, a container
-  // name that differs only in letter case.
+  // Entries that must survive: no binding, another provider, a provider or
+  // a container name that differs only in letter case.
   const Bytes unbound = MakeCertificate(10);
   const Bytes otherProvider = MakeCertificate(11);
   const Bytes otherCase = MakeCertificate(12);
+  const Bytes providerCase = MakeCertificate(15);
   AddToStore(unbound);
   AddToStore(otherProvider, Wide(kName2).c_str(), L"Another Provider");
   AddToStore(otherCase, Wide(ContainerName("K2", "01 02 03 04 ")).c_str(),
              Wide(kProviderName).c_str());
+  AddToStore(providerCase, Wide(kName2).c_str(),
+             L"norvane cryptographic service provider pro v1.0");
   // Two different certificates bound to the same container.
   const Bytes first = MakeCertificate(13);
   const Bytes second = MakeCertificate(14);
@@ -168,7 +171,7 @@ TEST_F(Registration, UnregisterRemovesOnlyTheFirstEntryWithExactlyOurBinding) {
   ASSERT_EQ(RegisterCertificate(kName2.c_str(), second.data(), second.size()), kRegOk);
 
   std::vector<StoreEntry> before = ReadStore();
-  ASSERT_EQ(before.size(), 5u);
+  ASSERT_EQ(before.size(), 6u);
   ASSERT_EQ(CountBoundTo(before, kName2), 2);
   auto firstMatch = std::find_if(before.begin(), before.end(), [](const StoreEntry& e) {
     return e.hasBinding && e.container == Wide(kName2) && e.provider == Wide(kProviderName);
@@ -176,20 +179,48 @@ TEST_F(Registration, UnregisterRemovesOnlyTheFirstEntryWithExactlyOurBinding) {
 
   EXPECT_EQ(UnregisterCertificate(kName2.c_str()), kRegOk);
   std::vector<StoreEntry> after = ReadStore();
-  ASSERT_EQ(after.size(), 4u);
+  ASSERT_EQ(after.size(), 5u);
   EXPECT_EQ(CountBoundTo(after, kName2), 1);
   for (const StoreEntry& e : after) EXPECT_NE(e.encoded, firstMatch->encoded);
 
   EXPECT_EQ(UnregisterCertificate(kName2.c_str()), kRegOk);
   EXPECT_EQ(UnregisterCertificate(kName2.c_str()), kRegNotFound);
   after = ReadStore();
-  ASSERT_EQ(after.size(), 3u);
+  ASSERT_EQ(after.size(), 4u);
   std::vector<Bytes> left;
   for (const StoreEntry& e : after) left.push_back(e.encoded);
   std::sort(left.begin(), left.end());
-  std::vector<Bytes> expected = {unbound, otherProvider, otherCase};
+  std::vector<Bytes> expected = {unbound, otherProvider, otherCase, providerCase};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(left, expected);
+}
+
+// Other programs' certificates usually carry no key-provider binding; each
+// one the walk meets is reported on standard output, ours are not.
+TEST_F(Registration, EveryCertificateWithoutBindingWalkedPastIsReported) {
+  const Bytes cert = MakeCertificate(1);
+  AddToStore(MakeCertificate(10));
+  AddToStore(MakeCertificate(11));
+  ASSERT_EQ(RegisterCertificate(kName1.c_str(), cert.data(), cert.size()), kRegOk);
+
+  const std::string line = "The property length was not retrieved.\n";
+  const auto unregisterOutput = [](const std::string& name, int expected) {
+    ::testing::internal::CaptureStdout();
+    const int result = UnregisterCertificate(name.c_str());
+    std::string out = ::testing::internal::GetCapturedStdout();
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+    EXPECT_EQ(result, expected);
+    return out;
+  };
+  // Not registered: the whole store is walked.
+  EXPECT_EQ(unregisterOutput(kName3, kRegNotFound), line + line);
+  // Registered: the walk ends at our entry, past the others before it.
+  const std::vector<StoreEntry> store = ReadStore();
+  ASSERT_EQ(store.size(), 3u);
+  std::string before;
+  for (std::size_t i = 0; i < store.size() && !store[i].hasBinding; ++i) before += line;
+  EXPECT_EQ(unregisterOutput(kName1, kRegOk), before);
+  EXPECT_EQ(ReadStore().size(), 2u);
 }
 
 TEST_F(Registration, UnregisteringANameNotRegisteredChangesNothing) {
@@ -271,23 +302,39 @@ TEST_F(Registration, RecordRefusesNamesThatAreNotOneDeviceKey) {
   EXPECT_TRUE(KeyExists(kProviderPath));
 }
 
-// A device key with two recorded names, a value of another type that names
-// a registered certificate, beside another device and another provider.
+// A device key with two recorded names and values of other types, each
+// named by a registered certificate, beside another device and another
+// provider.
 struct DeviceScene {
   Bytes c1 = MakeCertificate(1), c2 = MakeCertificate(2), c3 = MakeCertificate(3),
-        c4 = MakeCertificate(4), c5 = MakeCertificate(5);
-  const std::string notString = ContainerName("bin", "0A 0B 0C 0D ");
+        c5 = MakeCertificate(5);
   const std::string unrecorded = ContainerName("loose", "0A 0B 0C 0D ");
+  // Values that are not REG_SZ, though their names and data look like ours.
+  struct OtherType {
+    std::string name;
+    DWORD type;
+    Bytes cert;
+  };
+  const std::vector<OtherType> otherTypes = {
+      {ContainerName("bin", "0A 0B 0C 0D "), REG_BINARY, MakeCertificate(4)},
+      {ContainerName("dword", "0A 0B 0C 0D "), REG_DWORD, MakeCertificate(6)},
+      {ContainerName("expand", "0A 0B 0C 0D "), REG_EXPAND_SZ, MakeCertificate(7)},
+      {ContainerName("multi", "0A 0B 0C 0D "), REG_MULTI_SZ, MakeCertificate(8)},
+  };
 
   DeviceScene() {
     Reg(kName1, c1, "usb#tok#1");
     Reg(kName2, c2, "usb#tok#1");
     Reg(kName3, c3, "usb#tok#2");
-    Reg(notString, c4, nullptr);
     Reg(unrecorded, c5, nullptr);
-    Bytes data(notString.begin(), notString.end());
-    WriteValue(DevicePath("usb#tok#1"), notString, REG_BINARY, data);
-    WriteValue(DevicePath("usb#tok#1"), notString + "x", REG_DWORD, {1, 0, 0, 0});
+    for (const OtherType& v : otherTypes) {
+      Reg(v.name, v.cert, nullptr);
+      Bytes data(v.name.begin(), v.name.end());
+      data.push_back(0);
+      if (v.type == REG_MULTI_SZ) data.push_back(0);
+      if (v.type == REG_DWORD) data = {1, 0, 0, 0};
+      WriteValue(DevicePath("usb#tok#1"), v.name, v.type, data);
+    }
     Bytes sz(kName1.begin(), kName1.end());
     sz.push_back(0);
     WriteValue(std::string(kOtherProviderPath) + "\\usb#tok#1", kName1, REG_SZ, sz);
@@ -298,15 +345,20 @@ struct DeviceScene {
       EXPECT_EQ(RecordRegistration(device, name.c_str()), kRegOk);
     }
   }
+  // Names bound in the store that no clean-up may take away, and more.
+  std::vector<std::wstring> Kept(std::vector<std::string> more = {}) const {
+    more.push_back(unrecorded);
+    for (const OtherType& v : otherTypes) more.push_back(v.name);
+    std::vector<std::wstring> names;
+    for (const std::string& n : more) names.push_back(Wide(n));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
   static std::vector<std::wstring> BoundNames() {
     std::vector<std::wstring> names;
     for (const StoreEntry& e : ReadStore()) names.push_back(e.container);
     std::sort(names.begin(), names.end());
     return names;
-  }
-  static std::vector<std::wstring> Sorted(std::vector<std::wstring> v) {
-    std::sort(v.begin(), v.end());
-    return v;
   }
 };
 
@@ -317,8 +369,7 @@ TEST_F(Registration, RemovingADeviceUndoesItsStringValuesAndDeletesItsKey) {
   // Removal looks the key up in the case the notification delivers.
   EXPECT_EQ(RemoveDeviceRegistrations("USB#TOK#1"), kRegOk);
 
-  EXPECT_EQ(DeviceScene::BoundNames(),
-            DeviceScene::Sorted({Wide(kName3), Wide(scene.notString), Wide(scene.unrecorded)}));
+  EXPECT_EQ(DeviceScene::BoundNames(), scene.Kept({kName3}));
   Record record = ReadRecord();
   ASSERT_EQ(record.size(), 1u);
   EXPECT_EQ(record.count("usb#tok#2"), 1u);
@@ -327,9 +378,10 @@ TEST_F(Registration, RemovingADeviceUndoesItsStringValuesAndDeletesItsKey) {
 
   // Again: the key is gone, nothing more changes.
   EXPECT_EQ(RemoveDeviceRegistrations("usb#tok#1"), kRegOk);
-  EXPECT_EQ(ReadStore().size(), 3u);
+  EXPECT_EQ(DeviceScene::BoundNames(), scene.Kept({kName3}));
 
   EXPECT_EQ(RemoveDeviceRegistrations("usb#tok#2"), kRegOk);
+  EXPECT_EQ(DeviceScene::BoundNames(), scene.Kept());
   EXPECT_TRUE(ReadRecord().empty());
   EXPECT_TRUE(KeyExists(kProviderPath));  // the empty provider key stays
 }
@@ -337,15 +389,14 @@ TEST_F(Registration, RemovingADeviceUndoesItsStringValuesAndDeletesItsKey) {
 TEST_F(Registration, RemoveAllUndoesEveryRecordedNameAndKeepsTheEmptyProviderKey) {
   DeviceScene scene;
   EXPECT_EQ(RemoveAllRegistrations(), kRegOk);
-  EXPECT_EQ(DeviceScene::BoundNames(),
-            DeviceScene::Sorted({Wide(scene.notString), Wide(scene.unrecorded)}));
+  EXPECT_EQ(DeviceScene::BoundNames(), scene.Kept());
   EXPECT_TRUE(KeyExists(kProviderPath));
   EXPECT_TRUE(ReadRecord().empty());
   EXPECT_EQ(ReadRecord(kOtherProviderPath).size(), 1u);
 
   EXPECT_EQ(RemoveAllRegistrations(), kRegOk);  // empty provider key: stays
   EXPECT_TRUE(KeyExists(kProviderPath));
-  EXPECT_EQ(ReadStore().size(), 2u);
+  EXPECT_EQ(DeviceScene::BoundNames(), scene.Kept());
 }
 
 TEST_F(Registration, WithoutProviderKeyCleanUpChangesNothing) {
