@@ -73,8 +73,15 @@ int ReadOpenFile(const Card& card, int handle, int directory, int fileId, const 
   for (int p = 0; p < n; p += kChunkSize) {
     const int count = std::min(kChunkSize, n - p);
     r = ReadAt(card, handle, p + 2, count, buffer + p, status);
-    if (r < 0) return failed(r);
-    if (rules.statusOnChunks && status != kStatusOk) return rules.failure;
+    const bool chunkFailed = r < 0 || (rules.statusOnChunks && status != kStatusOk);
+    if (chunkFailed) {
+      // The first chunks of a name or certificate are not that name or
+      // certificate: callers that ignore the result (the enumeration does
+      // for names) must find an empty buffer, not a cut-off container name
+      // that a registration would then bind to.
+      std::memset(buffer, 0, static_cast<std::size_t>(p + count));
+      return r < 0 ? failed(r) : rules.failure;
+    }
   }
   if (rules.text) buffer[n] = 0;
   return 0;

@@ -19,7 +19,8 @@
 // room for the NUL that follows it, so N must stay below capacity. Content
 // arrives in chunks of at most 128 bytes; the loop is bounded by N alone,
 // so a library that delivers less than asked neither overruns the buffer
-// nor keeps the reader going.
+// nor keeps the reader going. A chunk read that fails clears the content
+// already copied, so a failed read never leaves part of a file behind.
 #pragma once
 
 #include <cstddef>

@@ -185,6 +185,61 @@ TEST_F(ConnectionTest, ClosingPauseAndTheLock) {
   ExpectNothingHeld();
 }
 
+// Whoever waits for the lock meets the library as the close left it: a full
+// close unloads before it leaves the lock, a reader close leaves first and
+// unloads after its pause. Both opens take the lock before the first card
+// command.
+struct LockWaiter {
+  bool loaded = true;
+  double enteredAt = 0;
+};
+
+DWORD WINAPI WaitForLockAndLook(void* param) {
+  auto* waiter = static_cast<LockWaiter*>(param);
+  const keyfold::LockFunctions* lock = keyfold::LockLibrary();
+  if (lock == nullptr || lock->TK_EnterMutex() != 0) return 1;
+  waiter->loaded = CardLibraryLoaded();
+  waiter->enteredAt = tokentest::NowMs();
+  lock->TK_LeaveMutex();
+  return 0;
+}
+
+TEST_F(ConnectionTest, WhatTheNextLockHolderFinds) {
+  struct Case {
+    const char* what;
+    bool full;
+    bool loadedForNext;
+  } const cases[] = {{"full connection", true, false}, {"reader connection", false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearTrace();
+    const int h = c.full ? keyfold::OpenTokenByPath(m_path.c_str()) : keyfold::OpenTokenReader(m_path.c_str());
+    ASSERT_GT(h, 0);
+    const auto cos = Trace();
+    const auto lock = Trace("tk_cspext");
+    ASSERT_FALSE(cos.empty());
+    ASSERT_FALSE(lock.empty());
+    EXPECT_EQ(lock.front().function, "TK_EnterMutex");
+    EXPECT_LE(lock.front().timeMs, cos.front().timeMs) << "a card command went out before the lock was taken";
+
+    LockWaiter waiter;
+    HANDLE thread = CreateThread(nullptr, 0, WaitForLockAndLook, &waiter, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 50), static_cast<DWORD>(WAIT_TIMEOUT)) << "the lock was not held";
+    if (c.full)
+      keyfold::CloseToken(h);
+    else
+      keyfold::CloseTokenReader(h);
+    EXPECT_EQ(WaitForSingleObject(thread, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD code = 1;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(waiter.loaded, c.loadedForNext);
+    ExpectNothingHeld();
+  }
+}
+
 TEST_F(ConnectionTest, CloseTokenReaderWithoutItsConnection) {
   EXPECT_EQ(keyfold::CloseTokenReader(1234), 0) << "no reader binding loaded";
   const int reader = keyfold::OpenTokenReader(m_path.c_str());

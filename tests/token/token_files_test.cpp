@@ -1,5 +1,6 @@
 // The four file readers against an emulated token: what they send, what
 // they give back, and that nothing of their connection survives them.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -209,6 +210,13 @@ TEST_F(ReaderTest, FailuresAtEveryStep) {
       EXPECT_EQ(r.read(m_path.c_str(), keyfold::kFirstCertDirectory, buffer.data(),
                        keyfold::kCertificateCapacity, length),
                 c.codes[i]);
+      if (c.codes[i] != 0) {
+        // A failed read leaves nothing of the file: the enumeration uses a
+        // name buffer whatever the result, and a cut-off name would be
+        // registered as the key container.
+        EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](unsigned char b) { return b == 0; }))
+            << "part of the file is left in the buffer";
+      }
       const auto names = Functions(Trace());
       EXPECT_EQ(std::count(names.begin(), names.end(), "TK_Close"), c.closed[i] ? 1 : 0);
       const auto lock = Functions(Trace("tk_cspext"));
