@@ -41,6 +41,7 @@ void Wipe(void* p, size_t n) { SecureZeroMemory(p, n); }
 struct Connection {
   std::string bay;
   std::string folder;
+  std::string plugId;  // of the plug this connection was opened on
   TokenSettings settings;
   int df = 0;        // 0 master file, else 0x0011 / 0x0012
   int ef = 0;        // 0 none, else 0x0008 / 0x000F
@@ -104,7 +105,17 @@ Connection* Find(int handle) {
   return nullptr;
 }
 
-bool Present(const Connection& c) { return FileExists(JoinPath(c.folder, "token.ini")); }
+std::string ReadPlugId(const std::string& folder) {
+  std::vector<unsigned char> id;
+  ReadWholeFile(JoinPath(folder, kPlugIdFile), id);
+  return std::string(id.begin(), id.end());
+}
+
+// Still the same plug: a token pulled out and plugged in again is a new
+// device, and a handle from before does not reach it, as on a real reader.
+bool Present(const Connection& c) {
+  return FileExists(JoinPath(c.folder, "token.ini")) && ReadPlugId(c.folder) == c.plugId;
+}
 
 // The key that the token derives from a PIN for its authentication scheme:
 // the PIN bytes, zero-padded to a DES key.
@@ -174,6 +185,7 @@ int Open(const char* fn, const std::string& args, Match match) noexcept {
     std::string extra;
     if (found) {
       conn->folder = TokenFolderInBay(conn->bay, found->serialName);
+      conn->plugId = ReadPlugId(conn->folder);
       conn->settings = found->settings;
       const FaultDecision d = ConsultFaults(conn->bay, conn->folder, conn->settings, fn);
       if (d.latencyMs) Sleep(static_cast<DWORD>(d.latencyMs));
@@ -207,8 +219,11 @@ using namespace tokensim;
 extern "C" {
 
 int TK_API TK_Open(int index) {
-  return Open("TK_Open", Format("index=%d", index),
-              [&](const TokenSettings& s) { return s.driverIndex == index; });
+  // The driver numbers four tokens, 0-3; a token without a driver index
+  // (kNoDriverIndex) is reachable by path only, whatever index is asked.
+  return Open("TK_Open", Format("index=%d", index), [&](const TokenSettings& s) {
+    return index >= 0 && index <= 3 && s.driverIndex == index;
+  });
 }
 
 int TK_API TK_OpenByPath(const char* devicePath) {

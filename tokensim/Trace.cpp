@@ -64,8 +64,13 @@ void AppendTraceAt(double timeMs, const char* library, const char* function, int
   const std::string bay = BayFolder();
   if (!FileExists(SwitchPath(bay))) return;
   const std::string statusText = status < 0 ? std::string("-") : Format("%04X", static_cast<unsigned>(status));
+  // Arguments carry what callers passed (device paths, names): a line break
+  // or tab in one would split the record and make the whole trace unreadable.
+  std::string safeArgs = args;
+  for (char& c : safeArgs)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   const std::string line = Format("%.3f\t%lu\t%s\t%s\t%d\t%s\t%s\r\n", timeMs, GetCurrentProcessId(),
-                                  library, function, result, statusText.c_str(), args.c_str());
+                                  library, function, result, statusText.c_str(), safeArgs.c_str());
   UniqueHandle mutex = OpenTraceMutex(bay);
   MutexLock lock(mutex.get());
   UniqueHandle f(CreateFileA(TracePath(bay).c_str(), FILE_APPEND_DATA,

@@ -88,6 +88,7 @@ TEST_F(CardTest, PlugRefusesClashesAndUnplugEndsConnections) {
   EXPECT_GT(byPath, 0);
   EXPECT_EQ(api.Close(byPath), 0);
   for (int i = 1; i < 4; ++i) EXPECT_EQ(api.Open(i), 0);
+  EXPECT_EQ(api.Open(kNoDriverIndex), 0) << "a token without a driver index answers no index";
 
   const int h = api.Open(0);
   ASSERT_GT(h, 0);
@@ -97,6 +98,15 @@ TEST_F(CardTest, PlugRefusesClashesAndUnplugEndsConnections) {
   const unsigned char mf[] = {0x3F, 0x00};
   EXPECT_EQ(api.Select(h, 0, 0, 2, mf, &sw), -2);  // the token is gone
   EXPECT_EQ(api.Open(0), 0);
+  // Plugged in again it is a new device: the old handle stays dead.
+  ASSERT_EQ(Plug(MakeToken({1, 2, 3, 4}, 0)), kOk);
+  EXPECT_EQ(api.Select(h, 0, 0, 2, mf, &sw), -2);
+  const int again = api.Open(0);
+  ASSERT_GT(again, 0);
+  sw = 0;
+  EXPECT_EQ(api.Select(again, 0, 0, 2, mf, &sw), 0);
+  EXPECT_EQ(sw, 0x9000);
+  EXPECT_EQ(api.Close(again), 0);
   EXPECT_EQ(api.Close(h), 0);
 }
 
@@ -251,6 +261,22 @@ TEST_F(CardTest, UnimplementedCommandsAnswerInstructionNotSupported) {
   for (unsigned short s : sw) EXPECT_EQ(s, 0x6D00);
   EXPECT_EQ(Trace("Rsa_Decrypt").size(), 1u);
   EXPECT_EQ(close(h), 0);
+}
+
+// Callers' text lands in the trace (paths, names); a line break or tab in
+// it must not split a record, or no later record could be read.
+TEST_F(CardTest, TraceKeepsOneLinePerCallWhateverTheCallerPasses) {
+  CosApi api;
+  Watch watch;
+  EXPECT_EQ(api.OpenByPath("\\\\?\\tksim#a\r\nb\tc"), 0);
+  EXPECT_EQ(watch.IsTKDevice("\\\\?\\tksim#x\ny"), 1);
+  std::vector<TraceRecord> all;
+  ASSERT_EQ(ReadTrace(all), kOk);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].function, "TK_OpenByPath");
+  EXPECT_EQ(all[0].Arg("path"), "\\\\?\\tksim#a??b?c");
+  EXPECT_EQ(all[1].function, "TK_IsTKDevice");
+  EXPECT_EQ(all[1].Arg("name"), "\\\\?\\tksim#x?y");
 }
 
 TEST_F(CardTest, TraceListsCallsInOrderWithTheirProcess) {
