@@ -24,14 +24,17 @@ namespace {
 enum Row { kSubject, kIssuer, kVersion, kSerial, kSignature, kValidFrom, kValidTo, kKey };
 
 // Records every update and what the document held when it came, so a test
-// sees whether the rows were complete by the time the views were told.
+// sees whether the rows and the key were complete by the time the views
+// were told.
 class RecordingView : public kf::CView {
  public:
   void OnUpdate(kf::CView*, LPARAM, void*) override {
     const auto* doc = static_cast<const CKeyfoldDoc*>(GetDocument());
     rowsSeen.push_back(doc->m_arrFieldNames.size());
+    keysSeen.push_back(doc->m_strPublicKey);
   }
   std::vector<std::size_t> rowsSeen;
+  std::vector<std::string> keysSeen;
 };
 
 class RenderTest : public ::testing::Test {
@@ -101,8 +104,9 @@ TEST_F(RenderTest, EightRowsThenOneUpdate) {
   EXPECT_FALSE(values[kValidTo].empty());
   EXPECT_EQ(values[kKey], "RSA");
   EXPECT_EQ(doc.m_strPublicKey, SpacedHexOf(RsaPublicKey(1024)));
-  // Exactly one update, after all eight rows were in place.
+  // Exactly one update, after all eight rows and the key were in place.
   EXPECT_EQ(view.rowsSeen, std::vector<std::size_t>{8});
+  EXPECT_EQ(view.keysSeen, std::vector<std::string>{SpacedHexOf(RsaPublicKey(1024))});
 }
 
 // One row of one certificate per case: the certificate differs from the
