@@ -1,6 +1,7 @@
 // The about box, run modally on its real resource and answered by a hook.
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -63,6 +64,55 @@ TEST(AboutBox, ShowsCaptionTextsIconAndButtonInPlace) {
   EXPECT_EQ(d.controls[3].style & 0x0F, static_cast<DWORD>(BS_DEFPUSHBUTTON));
   EXPECT_FALSE(d.screenshot.empty());
   RecordProperty("screenshot", d.screenshot);
+}
+
+// The template as the program carries it: what the dialog manager and the
+// icon control would otherwise hide (an icon control resizes itself to
+// its icon, the font is mapped to whatever is installed).
+TEST(AboutBox, TemplateHasItsStyleFontSizeAndControlPlaces) {
+  kftest::DialogTemplate t;
+  ASSERT_TRUE(kftest::ReadDialogTemplate(IDD_ABOUTBOX, t));
+  EXPECT_EQ(t.style, static_cast<DWORD>(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION |
+                                        WS_SYSMENU));
+  EXPECT_EQ(t.exStyle, 0u);
+  EXPECT_EQ(t.cx, 235);
+  EXPECT_EQ(t.cy, 55);
+  EXPECT_EQ(t.menu, "");
+  EXPECT_EQ(t.className, "");
+  EXPECT_EQ(t.caption, "关于 移动证书管理工具");
+  EXPECT_EQ(t.pointSize, 9);
+  EXPECT_EQ(t.fontName, "宋体");
+
+  struct Expected {
+    const char* className;
+    int id;
+    const char* text;  // null: not compared (the rights line)
+    DWORD style;       // the type bits that must be there
+    short x, y, cx, cy;
+  } expected[] = {
+      {"Static", IDC_STATIC, "#128", SS_ICON, 14, 15, 20, 20},
+      {"Static", IDC_STATIC, "移动证书管理工具 1.4 版", SS_LEFT, 48, 13, 119, 8},
+      {"Static", IDC_STATIC, nullptr, SS_LEFT, 46, 29, 119, 8},
+      {"Button", IDOK, "确定", BS_DEFPUSHBUTTON | WS_TABSTOP, 178, 7, 50, 14},
+  };
+  ASSERT_EQ(t.controls.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    const kftest::TemplateControl& c = t.controls[i];
+    const Expected& e = expected[i];
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(kftest::IsClass(c, e.className)) << c.className;
+    EXPECT_EQ(c.id, e.id);
+    if (e.text) {
+      EXPECT_EQ(c.text, e.text);
+    }
+    EXPECT_EQ(c.style & (WS_CHILD | WS_VISIBLE), static_cast<DWORD>(WS_CHILD | WS_VISIBLE));
+    const DWORD typeMask = i == 3 ? (BS_TYPEMASK | WS_TABSTOP) : SS_TYPEMASK;
+    EXPECT_EQ(c.style & typeMask, e.style);
+    EXPECT_EQ(c.x, e.x);
+    EXPECT_EQ(c.y, e.y);
+    EXPECT_EQ(c.cx, e.cx);
+    EXPECT_EQ(c.cy, e.cy);
+  }
 }
 
 TEST(AboutBox, ClosesWithEnterEscapeAndTheButton) {

@@ -153,6 +153,22 @@ TEST_F(PanesTest, ClickingARowShowsItsValueAndKeepsTheSelection) {
   }
 }
 
+TEST_F(PanesTest, ClickShowsLongDoubleByteValuesWhole) {
+  // Names of several hundred bytes, in double-byte characters: the
+  // message pane gets every byte, whatever the text's length.
+  SetRows();
+  for (const size_t chars : {127u, 128u, 129u, 200u, 255u, 256u, 300u}) {
+    std::string value;
+    for (size_t i = 0; i < chars; ++i) value += (i % 2) ? "证" : "书";
+    value += "x";
+    doc.m_arrFieldValues[1] = value;
+    doc.UpdateAllViews(nullptr);
+    kftest::ClickListRow(hList, 1);
+    EXPECT_EQ(Message().size(), value.size()) << chars;
+    EXPECT_EQ(doc.m_strMessage, value) << chars;
+  }
+}
+
 TEST_F(PanesTest, ClickBelowTheRowsChangesNothing) {
   SetRows();
   kftest::ClickListRow(hList, 3);
@@ -225,6 +241,25 @@ TEST_F(PanesTest, EditFillsItsPaneWithAOnePixelMargin) {
     EXPECT_EQ(r.right, std::max(client.left + 1L, client.right - 1)) << s.cx << "x" << s.cy;
     EXPECT_EQ(r.bottom, std::max(client.top + 1L, client.bottom - 1)) << s.cx << "x" << s.cy;
   }
+}
+
+TEST(MessagePaneForm, TemplateIsAChildFormWithTheEditOnly) {
+  kftest::DialogTemplate t;
+  ASSERT_TRUE(kftest::ReadDialogTemplate(IDD_EDITMSG_FORM, t));
+  EXPECT_EQ(t.style, static_cast<DWORD>(DS_SETFONT | WS_CHILD | WS_CLIPCHILDREN));
+  EXPECT_EQ(t.exStyle, 0u);
+  EXPECT_EQ(t.cx, 173);
+  EXPECT_EQ(t.cy, 12);
+  EXPECT_EQ(t.caption, "");
+  EXPECT_EQ(t.pointSize, 8);
+  EXPECT_EQ(t.fontName, "MS Sans Serif");
+  ASSERT_EQ(t.controls.size(), 1u);
+  const kftest::TemplateControl& edit = t.controls[0];
+  EXPECT_TRUE(kftest::IsClass(edit, "Edit")) << edit.className;
+  EXPECT_EQ(edit.id, IDC_MESSAGE_EDIT);
+  EXPECT_EQ(edit.style, static_cast<DWORD>(WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL |
+                                           ES_MULTILINE | ES_AUTOVSCROLL));
+  EXPECT_EQ(edit.exStyle, 0u);
 }
 
 TEST_F(PanesTest, RenderedCertificateFillsTheListAndItsRowsCanBeRead) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 
 namespace kftest {
@@ -259,6 +260,128 @@ std::string SaveWindowPng(HWND hwnd, const std::string& name) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
   return out.good() ? path : std::string();
+}
+
+// ---- dialog templates ----
+
+namespace {
+
+class TemplateReader {
+ public:
+  TemplateReader(const BYTE* base, size_t size) : m_base(base), m_p(base), m_end(base + size) {}
+  bool ok() const { return m_ok; }
+  WORD Word() {
+    WORD w = 0;
+    if (m_p + 2 > m_end) {
+      m_ok = false;
+      return 0;
+    }
+    std::memcpy(&w, m_p, 2);
+    m_p += 2;
+    return w;
+  }
+  DWORD Dword() {
+    const WORD lo = Word();
+    const WORD hi = Word();
+    return MAKELONG(lo, hi);
+  }
+  short Short() { return static_cast<short>(Word()); }
+  // A string, an ordinal ("#<number>") or nothing.
+  std::string SzOrOrd() {
+    const WORD first = Word();
+    if (first == 0xFFFF) return "#" + std::to_string(Word());
+    return Sz(first);
+  }
+  std::string Sz(WORD first) {
+    std::wstring text;
+    for (WORD c = first; c != 0 && m_ok; c = Word()) text += static_cast<wchar_t>(c);
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(std::max(n, 0)), '\0');
+    if (n > 0)
+      WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), ansi.data(), n,
+                          nullptr, nullptr);
+    return ansi;
+  }
+  std::string Sz() { return Sz(Word()); }
+  void AlignDword() {
+    while ((m_p - m_base) % 4 && m_p < m_end) ++m_p;
+  }
+  void Skip(size_t n) {
+    if (m_p + n > m_end) {
+      m_ok = false;
+      return;
+    }
+    m_p += n;
+  }
+
+ private:
+  const BYTE* m_base;
+  const BYTE* m_p;
+  const BYTE* m_end;
+  bool m_ok = true;
+};
+
+}  // namespace
+
+bool ReadDialogTemplate(UINT id, DialogTemplate& out, HMODULE module) {
+  out = DialogTemplate{};
+  if (!module) module = GetModuleHandleA(nullptr);
+  HRSRC res = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
+  if (!res) return false;
+  HGLOBAL loaded = LoadResource(module, res);
+  const auto* base = static_cast<const BYTE*>(loaded ? LockResource(loaded) : nullptr);
+  if (!base) return false;
+  TemplateReader r(base, SizeofResource(module, res));
+  if (r.Word() != 1 || r.Word() != 0xFFFF) return false;
+  out.extended = true;
+  r.Dword();  // help id
+  out.exStyle = r.Dword();
+  out.style = r.Dword();
+  const WORD count = r.Word();
+  out.x = r.Short();
+  out.y = r.Short();
+  out.cx = r.Short();
+  out.cy = r.Short();
+  out.menu = r.SzOrOrd();
+  out.className = r.SzOrOrd();
+  out.caption = r.Sz();
+  if (out.style & (DS_SETFONT | DS_SHELLFONT)) {
+    out.pointSize = r.Word();
+    r.Word();  // weight
+    r.Word();  // italic, character set
+    out.fontName = r.Sz();
+  }
+  for (WORD i = 0; i < count && r.ok(); ++i) {
+    r.AlignDword();
+    TemplateControl c;
+    r.Dword();  // help id
+    c.exStyle = r.Dword();
+    c.style = r.Dword();
+    c.x = r.Short();
+    c.y = r.Short();
+    c.cx = r.Short();
+    c.cy = r.Short();
+    c.id = static_cast<int>(r.Dword());
+    c.className = r.SzOrOrd();
+    c.text = r.SzOrOrd();
+    r.Skip(r.Word());  // creation data
+    out.controls.push_back(std::move(c));
+  }
+  return r.ok();
+}
+
+bool IsClass(const TemplateControl& control, const char* predefined) {
+  static const struct {
+    const char* name;
+    const char* ordinal;
+  } kPredefined[] = {{"Button", "#128"},  {"Edit", "#129"},      {"Static", "#130"},
+                     {"ListBox", "#131"}, {"ScrollBar", "#132"}, {"ComboBox", "#133"}};
+  for (const auto& p : kPredefined)
+    if (lstrcmpiA(p.name, predefined) == 0)
+      return control.className == p.ordinal || lstrcmpiA(control.className.c_str(), p.name) == 0;
+  return lstrcmpiA(control.className.c_str(), predefined) == 0;
 }
 
 // ---- DialogCatcher ----

@@ -42,6 +42,36 @@ void TypeText(HWND hwnd, const std::string& text);
 std::string SaveWindowPng(HWND hwnd, const std::string& name);
 std::string ScreenshotDir();
 
+// A dialog resource as the module carries it (extended templates only):
+// what the resource compiler made of the script, before the dialog
+// manager or a control changes anything at run time. Texts are ANSI;
+// an ordinal reads as "#<number>".
+struct TemplateControl {
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  short x = 0, y = 0, cx = 0, cy = 0;
+  int id = 0;
+  std::string className;  // predefined classes come as "#128".."#133" or by name
+  std::string text;
+};
+struct DialogTemplate {
+  bool extended = false;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  short x = 0, y = 0, cx = 0, cy = 0;
+  std::string menu;
+  std::string className;
+  std::string caption;
+  WORD pointSize = 0;  // only with DS_SETFONT
+  std::string fontName;
+  std::vector<TemplateControl> controls;
+};
+// False when the module has no such dialog or it is not an extended one.
+bool ReadDialogTemplate(UINT id, DialogTemplate& out, HMODULE module = nullptr);
+// Whether a template control's class is the predefined one named (Static,
+// Edit, Button...), whichever way the resource compiler wrote it.
+bool IsClass(const TemplateControl& control, const char* predefined);
+
 // What a caught dialog showed when it became active.
 struct CaughtControl {
   int id;
