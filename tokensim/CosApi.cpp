@@ -243,6 +243,17 @@ int TK_API TK_Close(int handle) {
     auto& all = Connections();
     for (auto it = all.begin(); it != all.end(); ++it) {
       if (it->handle == handle) {
+        // A fault set for TK_Close applies like any other; the failed close
+        // leaves the connection open. A token already pulled out closes.
+        const Connection& c = *it->conn;
+        if (Present(c)) {
+          const FaultDecision d = ConsultFaults(c.bay, c.folder, c.settings, "TK_Close");
+          if (d.latencyMs) Sleep(static_cast<DWORD>(d.latencyMs));
+          if (d.fails) {
+            AppendTrace("tk_cosapi", "TK_Close", d.result, -1, Format("handle=%d fault=1", handle));
+            return d.result;
+          }
+        }
         all.erase(it);
         AppendTrace("tk_cosapi", "TK_Close", 0, -1, Format("handle=%d", handle));
         return 0;

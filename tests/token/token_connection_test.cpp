@@ -260,6 +260,34 @@ TEST_F(ConnectionTest, CloseTokenReaderWithoutItsConnection) {
   ExpectNothingHeld();
 }
 
+// A close that the library refuses: the full close goes on as if it had
+// worked (pause inside the lock, unload, 1); the reader close unloads at
+// once and gives -100. Neither leaves anything held.
+TEST_F(ConnectionTest, RefusedCloses) {
+  Fault(Failing("TK_Close", -3));
+  const int full = keyfold::OpenTokenByPath(m_path.c_str());
+  ASSERT_GT(full, 0);
+  EXPECT_EQ(keyfold::CloseToken(full), 1);
+  EXPECT_EQ(keyfold::FullConnectionCommands(full), nullptr);
+  ExpectNothingHeld();
+  const auto cos = Trace();
+  const auto lock = Trace("tk_cspext");
+  ASSERT_FALSE(cos.empty());
+  ASSERT_FALSE(lock.empty());
+  EXPECT_EQ(cos.back().function, "TK_Close");
+  EXPECT_EQ(cos.back().result, -3);
+  EXPECT_EQ(lock.back().function, "TK_LeaveMutex");
+  EXPECT_GE(lock.back().timeMs - cos.back().timeMs, 99.0);
+
+  const int reader = keyfold::OpenTokenReader(m_path.c_str());
+  ASSERT_GT(reader, 0);
+  const double start = tokentest::NowMs();
+  EXPECT_EQ(keyfold::CloseTokenReader(reader), -100);
+  EXPECT_LT(tokentest::NowMs() - start, 80.0);
+  EXPECT_EQ(keyfold::ReaderConnectionCommands(reader), nullptr);
+  ExpectNothingHeld();
+}
+
 TEST_F(ConnectionTest, NotificationLibraryStaysBound) {
   const keyfold::WatchFunctions* watch = keyfold::BindWatchLibrary();
   ASSERT_NE(watch, nullptr);

@@ -49,7 +49,8 @@ TEST_F(FaultTest, OpenResetAndCommandsFailAsConfigured) {
   };
   const Case cases[] = {{"TK_Open", 0, -1}, {"TK_OpenByPath", 0, -1}, {"TK_IC_RESET", -7, -1},
                         {"Select_File", -5, -1}, {"Verify_Pin", 0, 0x6581},
-                        {"TK_GetDevicePath", -1, -1}, {"TK_GET_BCDSN", -2, -1}};
+                        {"TK_GetDevicePath", -1, -1}, {"TK_GET_BCDSN", -2, -1},
+                        {"TK_Close", -6, -1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.function);
     TokenSettings t = MakeToken({0xE1, 0, 0, 1}, 3);
@@ -79,6 +80,7 @@ TEST_F(FaultTest, OpenResetAndCommandsFailAsConfigured) {
       if (fn == "Verify_Pin") got = api.VerifyPin(h, 0, 6, buf, &sw);
       if (fn == "TK_GetDevicePath") got = api.DevicePath(h, reinterpret_cast<char*>(buf), 256);
       if (fn == "TK_GET_BCDSN") got = api.Serial(h, buf);
+      if (fn == "TK_Close") got = api.Close(h);  // fails, and the connection stays open
       EXPECT_EQ(got, c.result);
       if (fn == "Select_File") {
         EXPECT_EQ(sw, 0x6F00);  // a failed transfer has no card answer
