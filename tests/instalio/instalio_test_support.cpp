@@ -238,11 +238,12 @@ void CALLBACK BoxScript::OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
         break;
       }
   }
-  self.m_seen.push_back(std::move(seen));
   try {
     if (before) before();
   } catch (...) {
   }
+  seen.answeredMs = NowMs();
+  self.m_seen.push_back(std::move(seen));
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
 }

@@ -71,6 +71,7 @@ struct BoxSeen {
   bool questionIcon = false;
   int defaultButton = 0;  // the button drawn as the default one
   int focusButton = 0;    // the button with the keyboard focus
+  unsigned long long answeredMs = 0;  // when the script pressed its button (NowMs)
 };
 
 BoxSeen ReadBox(HWND box);

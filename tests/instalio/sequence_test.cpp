@@ -185,6 +185,8 @@ TEST_F(InstallSequence, EntriesAreStartedAsTheirTypeSays) {
     const unsigned long long end = endOf(starts[i]);
     EXPECT_TRUE(end == 0 || end > starts[i + 1].ms);
   }
+  // A failed start is followed by a second's pause once its box is gone.
+  EXPECT_GE(starts[4].ms, boxes.seen()[0].answeredMs + 900);
   // The last "exe" entry is waited for, and a second more, before the end
   // command.
   ASSERT_NE(endOf(starts[5]), 0u);
