@@ -210,6 +210,31 @@ TEST_F(ProcessTest, UnregisteringInsideTheHandlerEndsNotifications) {
   EXPECT_NE(watch.Unregister(), 0);
 }
 
+// The watcher runs inside TKWATCH.dll: a client that frees the library
+// while notifications are on must not pull the code from under it. The
+// watcher keeps its own reference until it has ended.
+TEST_F(ProcessTest, WatcherKeepsItsLibraryUntilItEnds) {
+  NoticeWindow window;
+  ASSERT_NE(window.hwnd(), nullptr) << window.error();
+  {
+    Watch watch;
+    ASSERT_NE(watch.Register(window.hwnd(), 0), 0);
+  }  // the client's reference is gone here
+  ASSERT_NE(GetModuleHandleA("TKWATCH.dll"), nullptr);
+  ASSERT_EQ(Plug(MakeToken({0xF5, 0, 0, 1}, 0)), kOk);
+  ASSERT_TRUE(window.WaitFor(1, 3000)) << "the watcher stopped with the client's reference";
+  {
+    Watch again;  // the same library, still loaded: its registration
+    EXPECT_NE(again.Unregister(), 0);
+  }
+  bool unloaded = false;
+  for (int i = 0; i < 100 && !unloaded; ++i) {
+    unloaded = GetModuleHandleA("TKWATCH.dll") == nullptr;
+    if (!unloaded) Sleep(10);
+  }
+  EXPECT_TRUE(unloaded) << "the ended watcher did not give its reference back";
+}
+
 TEST(Watch, IsTKDeviceKnowsOnlyTokensimPaths) {
   Watch watch;
   ASSERT_TRUE(watch.IsTKDevice);
