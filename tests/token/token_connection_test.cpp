@@ -312,6 +312,22 @@ TEST_F(ConnectionTest, SerialText) {
                                                           "TK_GET_BCDSN", "TK_Close"}));
   ExpectNothingHeld();
 
+  // Only negative results fail the reset and the serial query.
+  struct Positive {
+    const char* what;
+    const char* fault;
+    int result;
+    int from;
+  } const positives[] = {{"reset gives 1", "TK_IC_RESET", 1, 2}, {"serial gives 5", "TK_GET_BCDSN", 5, 1}};
+  for (const Positive& c : positives) {
+    SCOPED_TRACE(c.what);
+    tokensim::ClearFaults(m_serial);
+    Fault(Failing(c.fault, c.result, c.from));
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(keyfold::FetchSerialText(m_path.c_str(), text), 12);
+    ExpectNothingHeld();
+  }
+
   struct Case {
     const char* what;
     const char* fault;

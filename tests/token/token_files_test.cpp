@@ -189,6 +189,8 @@ TEST_F(ReaderTest, FailuresAtEveryStep) {
       {"open's reset", fault("TK_IC_RESET", -1, -1, 1), {0, 0, -100, -100}, {true, true, true, true}},
       {"open's reset gives 1", fault("TK_IC_RESET", 1, -1, 1), {0, 0, -100, -100}, {true, true, true, true}},
       {"reader's reset", fault("TK_IC_RESET", -1, -1, 2), {-1, -1, -100, -100}, {true, true, true, true}},
+      // Only a negative result fails the readers' own reset.
+      {"reader's reset gives 1", fault("TK_IC_RESET", 1, -1, 2), {0, 0, 0, 0}, {true, true, true, true}},
       {"directory select", fault("Select_File", -1, -1, 1), {-1, -1, -100, -100}, {true, true, true, true}},
       {"directory select status", fault("Select_File", 0, 0x6A82, 1), {-1, -1, -100, -100}, {true, true, true, true}},
       {"file select status", fault("Select_File", 0, 0x6A82, 2), {-1, -1, -100, -100}, {true, true, true, true}},
