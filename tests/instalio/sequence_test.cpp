@@ -21,6 +21,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -165,6 +166,19 @@ TEST_F(InstallSequence, EntriesAreStartedAsTheirTypeSays) {
   EXPECT_THAT(starts[3].detail, HasSubstr("/delay=2500 /by-shell-empty"));
   EXPECT_EQ(starts[4].detail, Quoted(name63 + ".exe") + " " + longPara.substr(0, 498));
   EXPECT_EQ(starts[5].detail, Quoted("a.exe") + " /last");
+
+  // A started process is asked to show its window and runs in the
+  // launcher's current folder; the shell is told to show normally.
+  auto startupOf = [&](const SetupEvent& start) {
+    for (const SetupEvent& e : events)
+      if (e.pid == start.pid && e.event == "startup") return e.detail;
+    return std::string();
+  };
+  char cwd[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, cwd);
+  for (int i : {0, 1, 4, 5})
+    EXPECT_EQ(startupOf(starts[i]), "show=5 flags=1 dir=" + std::string(cwd)) << i;
+  for (int i : {2, 3}) EXPECT_THAT(startupOf(starts[i]), StartsWith("show=1 ")) << i;
 
   auto endOf = [&](const SetupEvent& start) {
     for (const SetupEvent& e : events)

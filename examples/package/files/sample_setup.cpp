@@ -1,7 +1,9 @@
 // A stand-in installer for the sample package and the launcher's tests. It
 // records how it was started and what happened to it, one line per event:
 //   <ms since 1601> TAB <process id> TAB <event> TAB <detail>
-// events: start (detail: the whole command line), window (its title),
+// events: start (detail: the whole command line), startup (how it was
+// asked to show its window and where it runs: "show=N flags=N dir=PATH"),
+// window (its title),
 // foreground (the window became the foreground window), installed (the
 // client directory it created), end.
 // The record goes to the file named by INSTALIO_SETUP_LOG, else to
@@ -150,6 +152,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
   const char* commandLine = GetCommandLineA();
   Record("start", commandLine);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  GetStartupInfoA(&startup);
+  char dir[MAX_PATH] = {};
+  const DWORD dirLen = GetCurrentDirectoryA(MAX_PATH, dir);
+  if (dirLen == 0 || dirLen >= MAX_PATH) dir[0] = '\0';
+  Record("startup", ("show=" + std::to_string(startup.wShowWindow) +
+                     " flags=" + std::to_string(startup.dwFlags) + " dir=" + dir)
+                        .c_str());
 
   DWORD delay = 0, windowAfter = 0;
   int exitCode = 0;
