@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -415,15 +416,16 @@ TEST_F(InstallSequence, CountAtTheTopOfTheRangeEnds) {
       "F4294967295_NAME=a.exe\r\nF4294967295_TYPE=exe\r\nF4294967295_PARA=/top\r\n");
   // On a thread of its own, so a counter that wrapped round would fail the
   // test instead of hanging it.
+  // A worker left behind after a failure uses only what it owns.
   OwnerWindow owner;
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    instalio::RunInstallSequenceIn(owner.get(), m_pkg.c_str());
-    done = true;
+  const auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread worker([window = owner.get(), pkg = m_pkg, done] {
+    instalio::RunInstallSequenceIn(window, pkg.c_str());
+    *done = true;
   });
   const DWORD until = GetTickCount() + 20000;
-  while (!done && static_cast<LONG>(until - GetTickCount()) > 0) Sleep(50);
-  if (!done) {
+  while (!*done && static_cast<LONG>(until - GetTickCount()) > 0) Sleep(50);
+  if (!*done) {
     worker.detach();
     FAIL() << "the sequence did not end";
   }
