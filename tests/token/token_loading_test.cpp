@@ -188,6 +188,24 @@ TEST_F(LoadingTest, CardLibraryWithoutItsFunctions) {
   EXPECT_NE(ReadText(m_log).find("app\\tk_cosapi.dll"), std::string::npos);
 }
 
+// Each binding needs only its own names: a card library that lacks a name
+// of the full binding fails every full open, while reader connections and
+// the serial still work.
+TEST_F(LoadingTest, CardLibraryLackingOneFullName) {
+  Place(m_root + "\\app", {kProbe, {"token_partial.dll", "tk_cosapi.dll"}, kRealLock, kRealWatch});
+  auto v = RunProbe();
+  EXPECT_EQ(v["lock"], 1);
+  EXPECT_EQ(v["index"], -1000);
+  EXPECT_EQ(v["path"], -1000);
+  EXPECT_GT(v["reader"], 0);
+  EXPECT_EQ(v["serial"], 12);
+  EXPECT_EQ(v["cosapi"], 0) << "tk_cosapi.dll left loaded";
+  EXPECT_EQ(v["lockfree"], 1);
+  // The full opens stopped at the binding: only reader connections reached the token.
+  for (const auto& r : Trace())
+    EXPECT_NE(r.function, "TK_Open") << "a full open went ahead without its whole binding";
+}
+
 TEST_F(LoadingTest, CardLibraryMissing) {
   Place(m_root + "\\app", {kProbe, kRealLock});
   auto v = RunProbe();
