@@ -77,18 +77,6 @@ struct Connection {
   }
 };
 
-class Lock {
- public:
-  Lock() { AcquireSRWLockExclusive(&lock_); }
-  ~Lock() { ReleaseSRWLockExclusive(&lock_); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  static SRWLOCK lock_;
-};
-SRWLOCK Lock::lock_ = SRWLOCK_INIT;
-
 struct Slot {
   int handle;
   std::unique_ptr<Connection> conn;
@@ -135,7 +123,7 @@ template <typename Body>
 int Command(const char* fn, int handle, bool hasStatus, unsigned short* sw, std::string args,
             Body body) noexcept {
   try {
-    Lock lock;
+    ModuleLock lock;
     int status = -1;
     int result = 0;
     Connection* c = Find(handle);
@@ -169,7 +157,7 @@ int Command(const char* fn, int handle, bool hasStatus, unsigned short* sw, std:
 template <typename Match>
 int Open(const char* fn, const std::string& args, Match match) noexcept {
   try {
-    Lock lock;
+    ModuleLock lock;
     auto conn = std::make_unique<Connection>();
     conn->bay = BayFolder();
     std::vector<PluggedToken> tokens;
@@ -239,7 +227,7 @@ int TK_API TK_OpenByPath(const char* devicePath) {
 
 int TK_API TK_Close(int handle) {
   try {
-    Lock lock;
+    ModuleLock lock;
     auto& all = Connections();
     for (auto it = all.begin(); it != all.end(); ++it) {
       if (it->handle == handle) {

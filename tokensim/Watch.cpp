@@ -25,18 +25,6 @@ namespace {
 
 constexpr DWORD kPollMs = 40;  // well inside the 200 ms a notification may take
 
-class Lock {
- public:
-  Lock() { AcquireSRWLockExclusive(&lock_); }
-  ~Lock() { ReleaseSRWLockExclusive(&lock_); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  static SRWLOCK lock_;
-};
-SRWLOCK Lock::lock_ = SRWLOCK_INIT;
-
 struct WatchState {
   std::vector<HWND> windows;
   UniqueHandle thread;
@@ -92,7 +80,7 @@ void ScanBay(const std::string& bay, Seen& seen, std::vector<std::string>* arriv
 void Deliver(DWORD event, const std::string& path, HANDLE stop) {
   std::vector<HWND> windows;
   {
-    Lock lock;
+    ModuleLock lock;
     windows = State().windows;
   }
   for (HWND w : windows) {
@@ -160,7 +148,7 @@ int TK_API TK_RegisterCardNotification(HWND window, DWORD flags) {
   try {
     int rc = 0;
     if (flags == 0 && window && IsWindow(window)) {
-      Lock lock;
+      ModuleLock lock;
       WatchState& s = State();
       bool known = false;
       for (HWND w : s.windows) known = known || w == window;
@@ -204,7 +192,7 @@ int TK_API TK_UnregisterCardNotification(void) {
   UniqueHandle thread;
   UniqueHandle stop;
   {
-    Lock lock;
+    ModuleLock lock;
     WatchState& s = State();
     s.windows.clear();
     thread.reset(s.thread.release());

@@ -101,6 +101,19 @@ class MutexLock {
   bool held_ = false;
 };
 
+// Guards the state a library keeps in its own memory; every module that
+// includes this has its own lock.
+class ModuleLock {
+ public:
+  ModuleLock() { AcquireSRWLockExclusive(&s_lock); }
+  ~ModuleLock() { ReleaseSRWLockExclusive(&s_lock); }
+  ModuleLock(const ModuleLock&) = delete;
+  ModuleLock& operator=(const ModuleLock&) = delete;
+
+ private:
+  static inline SRWLOCK s_lock = SRWLOCK_INIT;
+};
+
 std::string Format(const char* fmt, ...) TS_PRINTF(1, 2);
 std::string FormatV(const char* fmt, va_list ap);
 

@@ -183,24 +183,36 @@ int Guarded(Body body) noexcept {
   }
 }
 
+// What registering and unregistering both start from: the personal store
+// and the binding's two names in the form the store compares. Both convert
+// the container name the same way, so whatever was registered can be found.
+struct Binding {
+  UniqueCertStore store;
+  std::wstring provider;
+  std::wstring container;
+};
+
+int OpenBinding(const char* container, Binding& b) {
+  std::string provider;
+  if (!LoadProviderName(provider)) return kRegNoProviderName;
+  b.store.reset(OpenPersonalStore());
+  if (!b.store) return kRegStoreNotOpened;
+  if (!ToWide(provider.c_str(), b.provider) || !ToWide(container, b.container)) {
+    return kRegBadArgument;
+  }
+  return kRegOk;
+}
+
 }  // namespace
 
 int RegisterCertificate(const char* container, const unsigned char* bytes, unsigned long length) {
   return Guarded([&]() -> int {
     if (container == nullptr || bytes == nullptr) return kRegBadArgument;
-    std::string provider;
-    if (!LoadProviderName(provider)) return kRegNoProviderName;
-    UniqueCertStore store(OpenPersonalStore());
-    if (!store) return kRegStoreNotOpened;
-
-    std::wstring wideProvider;
-    std::wstring wideContainer;
-    if (!ToWide(provider.c_str(), wideProvider) || !ToWide(container, wideContainer)) {
-      return kRegBadArgument;
-    }
+    Binding b;
+    if (const int rc = OpenBinding(container, b); rc != kRegOk) return rc;
     CRYPT_KEY_PROV_INFO binding{};
-    binding.pwszContainerName = wideContainer.data();
-    binding.pwszProvName = wideProvider.data();
+    binding.pwszContainerName = b.container.data();
+    binding.pwszProvName = b.provider.data();
     binding.dwProvType = PROV_RSA_FULL;
     binding.dwFlags = 0;
     binding.cProvParam = 0;
@@ -219,15 +231,15 @@ int RegisterCertificate(const char* container, const unsigned char* bytes, unsig
     if (!CertSetCertificateContextProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &binding)) {
       return kRegPropertyNotSet;
     }
-    if (!CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_REPLACE_EXISTING,
-                                          nullptr)) {
+    if (!CertAddCertificateContextToStore(b.store.get(), cert.get(),
+                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
       return kRegAddFailed;
     }
     // Where the store is a cached copy of the registry (Wine's is), replacing
     // an identical certificate changes only the cache and is not written back
     // on close; a forced commit writes it. Where changes persist at once the
     // commit is ignored.
-    CertControlStore(store.get(), CERT_STORE_CTRL_COMMIT_FORCE_FLAG, CERT_STORE_CTRL_COMMIT,
+    CertControlStore(b.store.get(), CERT_STORE_CTRL_COMMIT_FORCE_FLAG, CERT_STORE_CTRL_COMMIT,
                      nullptr);
     return kRegOk;
   });
@@ -236,20 +248,12 @@ int RegisterCertificate(const char* container, const unsigned char* bytes, unsig
 int UnregisterCertificate(const char* container) {
   return Guarded([&]() -> int {
     if (container == nullptr) return kRegBadArgument;
-    std::string provider;
-    if (!LoadProviderName(provider)) return kRegNoProviderName;
-    UniqueCertStore store(OpenPersonalStore());
-    if (!store) return kRegStoreNotOpened;
-
-    std::wstring wideProvider;
-    std::wstring wideContainer;
-    if (!ToWide(provider.c_str(), wideProvider) || !ToWide(container, wideContainer)) {
-      return kRegBadArgument;
-    }
+    Binding b;
+    if (const int rc = OpenBinding(container, b); rc != kRegOk) return rc;
 
     UniqueCertContext cert;
     for (;;) {
-      PCCERT_CONTEXT next = CertEnumCertificatesInStore(store.get(), cert.release());
+      PCCERT_CONTEXT next = CertEnumCertificatesInStore(b.store.get(), cert.release());
       cert.reset(next);
       if (!cert) return kRegNotFound;
 
@@ -270,14 +274,14 @@ int UnregisterCertificate(const char* container) {
         continue;
       }
       const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(property.get());
-      if (SameText(info->pwszContainerName, wideContainer) &&
-          SameText(info->pwszProvName, wideProvider)) {
+      if (SameText(info->pwszContainerName, b.container) &&
+          SameText(info->pwszProvName, b.provider)) {
         // Deleting frees the context, success or not, and so ends the walk.
         if (!CertDeleteCertificateFromStore(cert.release())) return kRegCertNotDeleted;
         // Where the store keeps a cached copy (Wine's does, and may keep it
         // past our close), the deletion only reaches the registry on commit;
         // where changes persist at once, the commit is ignored.
-        CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        CertControlStore(b.store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
         return kRegOk;
       }
     }
